@@ -1,0 +1,41 @@
+// The few operating-system services the phases need. This header is the same
+// on every system; platform_posix.cpp or platform_win32.cpp implements it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct file_info {
+  std::uint64_t size = 0;
+  std::uint64_t write_time = 0;  ///< Only the order of two times matters.
+};
+
+/// Size and last-write time of the regular file `name`; empty when it cannot
+/// be queried or is not a regular file (link, directory, pipe, device).
+std::optional<file_info> query_file_info(const std::string& name);
+
+/// The separator the driver appends to the directory text and that joins a
+/// directory and an entry into a full name.
+char path_separator();
+
+/// A directory text resolved to an absolute name.
+struct resolved_directory {
+  /// The absolute name as printed: no trailing separator except at a root.
+  std::string name;
+  /// False when nothing can be queried under `name` (it does not exist, or
+  /// its attributes cannot be read); `name` is then the text made absolute.
+  bool found = false;
+};
+
+/// Checks `text` against the platform's path syntax and resolves it to an
+/// absolute directory name, dropping a final separator first. Empty when the
+/// text, or the name it resolves to, is refused by the syntax rules or cannot
+/// be made absolute. Never throws for a refused text.
+std::optional<resolved_directory> resolve_directory(const std::string& text);
+
+/// Writes `bytes` to standard error at once, unbuffered and untranslated (no
+/// line-end conversion). Used only by the failure boundary, so it allocates
+/// nothing and reports nothing.
+void write_error_bytes(std::string_view bytes);

@@ -1,0 +1,33 @@
+// SHA-1 (FIPS 180-1) of a byte stream fed in pieces of any size. No
+// allocation, no I/O, no global mutable state; results do not depend on the
+// host's byte order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t sha1_digest_size = 20;
+
+/// One message in progress. Owned by the caller; start it with sha1_start.
+struct sha1_context {
+  std::uint32_t count_low = 0;   ///< Low 32 bits of the bytes fed so far.
+  std::uint32_t count_high = 0;  ///< High 32 bits of the bytes fed so far.
+  std::uint32_t chain[5] = {};   ///< H0..H4 after the last whole block.
+  /// The bytes of the incomplete block: the first count_low % 64 are valid.
+  unsigned char pending[64] = {};
+};
+
+/// The byte 0x80 followed by 63 zero bytes: the source of every padding.
+extern const unsigned char sha1_pad_block[64];
+
+/// Starts a new message: count zero, chain at the initial hash value.
+void sha1_start(sha1_context* context);
+
+/// Feeds `length` bytes at `data` (any alignment; may be null when `length`
+/// is 0, which changes nothing).
+void sha1_update(sha1_context* context, const void* data,
+                 std::uint32_t length);
+
+/// Pads the message and writes its 20-byte digest to `digest`. The context is
+/// spent afterwards: only sha1_start makes it usable again.
+void sha1_finish(sha1_context* context, unsigned char* digest);
