@@ -17,6 +17,12 @@ using sha1_compressor = void (*)(std::uint32_t chain[5],
 void sha1_compress_portable(std::uint32_t chain[5], const unsigned char* blocks,
                             std::size_t block_count);
 
+/// The compressor built on the x86 SHA extensions. Exists only in x86
+/// builds, and runs only on a CPU that has SHA, SSE4.1 and SSSE3: reach it
+/// through sha1_accelerated_compressor.
+void sha1_compress_shani(std::uint32_t chain[5], const unsigned char* blocks,
+                         std::size_t block_count);
+
 /// The fastest compressor this CPU can run other than the portable one;
-/// empty when there is none.
+/// empty when there is none (no SHA extensions, or not an x86 build).
 std::optional<sha1_compressor> sha1_accelerated_compressor();
