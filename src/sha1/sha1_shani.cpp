@@ -55,7 +55,6 @@ void sha1_compress_shani(std::uint32_t chain[5], const unsigned char* blocks,
 
   for (std::size_t i = 0; i < block_count; ++i, blocks += 64) {
     const __m128i abcd_before = abcd;
-    const __m128i e_before = e;
     __m128i schedule[4] = {load_words(blocks), load_words(blocks + 16),
                            load_words(blocks + 32), load_words(blocks + 48)};
     __m128i e_source = e;
@@ -79,7 +78,7 @@ void sha1_compress_shani(std::uint32_t chain[5], const unsigned char* blocks,
     four_steps<17>(&abcd, &e_source, schedule);
     four_steps<18>(&abcd, &e_source, schedule);
     four_steps<19>(&abcd, &e_source, schedule);
-    e = _mm_sha1nexte_epu32(e_source, e_before);
+    e = _mm_sha1nexte_epu32(e_source, e);
     abcd = _mm_add_epi32(abcd, abcd_before);
   }
 
