@@ -102,8 +102,8 @@ void write_with_time(const std::string& path, const std::string& contents,
 
 const std::string& random_contents(std::mt19937_64* random) {
   const std::vector<std::string>& pool = content_pool();
-  // The large contents cost time to write and hash; one file in forty.
-  if ((*random)() % 40 == 0) return pool[7 + (*random)() % 3];
+  // The large contents cost time to write and hash; one file in a hundred.
+  if ((*random)() % 100 == 0) return pool[7 + (*random)() % 3];
   return pool[(*random)() % 7];
 }
 
