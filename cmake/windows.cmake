@@ -16,8 +16,3 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_OBJDUMP)
       -DFORMAT=${dupsweep_pe_format}
       -P ${CMAKE_CURRENT_LIST_DIR}/check_imports.cmake)
 endif()
-
-if(TARGET dupsweep_unit_tests)
-  target_sources(dupsweep_unit_tests PRIVATE
-    ${PROJECT_SOURCE_DIR}/src/platform/platform_win32_test.cpp)
-endif()

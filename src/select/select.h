@@ -38,6 +38,10 @@ void size_pass(file_list* files, run_mode mode);
 /// first as unsigned bytes (the other name when they are equal).
 void apply_age_rule(file_record* u, file_record* v);
 
+/// Marks every record of each group of equal digests but the newest, by the
+/// age rule; sizes are not compared.
+void mark_equal_digests(file_list* files);
+
 /// Hashes every record's file, printing one progress line each, removes the
 /// records whose file cannot be opened or read, and marks every record of
 /// each equal-digest group but the newest.

@@ -1,0 +1,63 @@
+#include "scan/scan.h"
+
+#include <boost/filesystem.hpp>
+#include <exception>
+#include <optional>
+
+#include "console/console.h"
+#include "platform/platform.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// An entry that vanishes or cannot be queried is left out alone; only a
+// failure to advance the listing ends it.
+void list_entries(const std::string& directory,
+                  std::vector<std::string>* names) {
+  const char separator = path_separator();
+  for (fs::directory_iterator it(directory), end; it != end; ++it) {
+    try {
+      std::string name =
+          join_name(directory, it->path().filename().string(), separator);
+      if (!fs::is_directory(fs::path(name))) names->push_back(std::move(name));
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+void scan_resolved(const std::string& directory_text,
+                   std::vector<std::string>* names) {
+  const std::optional<resolved_directory> directory =
+      resolve_directory(directory_text);
+  if (!directory) return;
+  if (!directory->found) {
+    write_line("");
+    write_line("Not found: " + directory->name);
+    return;
+  }
+  if (!fs::is_directory(fs::path(directory->name))) return;
+  write_line("");
+  write_line("Working in directory: " + directory->name);
+  write_line("");
+  list_entries(directory->name, names);
+}
+
+}  // namespace
+
+std::string join_name(const std::string& directory, const std::string& entry,
+                      char separator) {
+  if (!directory.empty() && directory.back() == separator)
+    return directory + entry;
+  return directory + separator + entry;
+}
+
+std::vector<std::string> scan_directory(const std::string& directory_text) {
+  std::vector<std::string> names;
+  try {
+    scan_resolved(directory_text, &names);
+  } catch (const fs::filesystem_error&) {
+    // The names collected before the listing failed still take part.
+  }
+  return names;
+}

@@ -1,0 +1,45 @@
+#include "scan/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+TEST(JoinName, AddsOneSeparatorUnlessTheDirectoryIsARoot) {
+  EXPECT_EQ("/a/b", join_name("/a", "b", '/'));
+  EXPECT_EQ("/b", join_name("/", "b", '/'));
+  EXPECT_EQ("Y:\\a.txt", join_name("Y:\\", "a.txt", '\\'));
+  EXPECT_EQ("Y:\\d\\a.txt", join_name("Y:\\d", "a.txt", '\\'));
+}
+
+TEST(ScanDirectory, ListsEveryEntryButDirectories) {
+  temp_dir dir;
+  write_file(dir, "a.txt", "1", 1000);
+  write_file(dir, ".hidden", "", 1000);
+  write_file(dir, "sub/inner", "2", 1000);
+
+  testing::internal::CaptureStdout();
+  std::vector<std::string> names = scan_directory(dir.path + "/");
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{full_name(dir, ".hidden"),
+                                      full_name(dir, "a.txt")}),
+            names);
+  EXPECT_EQ("\nWorking in directory: " + dir.path + "\n\n", out);
+}
+
+TEST(ScanDirectory, ReturnsNothingForMissingNamesAndPlainFiles) {
+  temp_dir dir;
+  write_file(dir, "plain", "1", 1000);
+
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(scan_directory(full_name(dir, "gone") + "/").empty());
+  EXPECT_TRUE(scan_directory(full_name(dir, "plain") + "/").empty());
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ("\nNot found: " + full_name(dir, "gone") + "\n", out);
+}

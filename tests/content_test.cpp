@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+// The progress lines of `digests` (name to hex digest) in listing order.
+std::string digest_lines(const temp_dir& dir,
+                         const std::map<std::string, std::string>& digests) {
+  std::vector<std::string> names;
+  for (const auto& entry : digests) names.push_back(entry.first);
+  std::string lines = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, names))
+    lines += "Calculating sha1 for " + full_name(dir, name) + " ... ( " +
+             digests.at(name) + " ) done.\n";
+  return lines;
+}
+
+std::string erasing_lines(const temp_dir& dir,
+                          const std::vector<std::string>& names) {
+  std::string lines;
+  for (const std::string& name : in_listing_order(dir, names))
+    lines += "Erasing : " + full_name(dir, name) + "\n";
+  return lines;
+}
+
+const char empty_digest[] = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
+const char world_digest[] = "7c211433f02071597741e6ff5a8ea34789abbf43";
+
+}  // namespace
+
+TEST(ContentRun, ErasesOnlyTrueDuplicatesButTheNewest) {
+  temp_dir dir;
+  write_file(dir, "hello.old", "hello", 1000);
+  write_file(dir, "hello.new", "hello", 3000);
+  write_file(dir, "hello.mid", "hello", 2000);
+  write_file(dir, "world", "world", 500);  // same size, other contents
+  write_file(dir, "empty.a", "", 1000);
+  write_file(dir, "empty.b", "", 1000);
+  write_file(dir, "solo", "four", 1000);  // no size partner: never read
+
+  const std::string expected = working_in(
+      dir, digest_lines(dir, {{"hello.old", hello_digest},
+                              {"hello.new", hello_digest},
+                              {"hello.mid", hello_digest},
+                              {"world", world_digest},
+                              {"empty.a", empty_digest},
+                              {"empty.b", empty_digest}}) +
+               erasing_lines(dir, {"hello.old", "hello.mid", "empty.a"}));
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(expected, run.out);
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"empty.b", "hello.new", "solo", "world"}),
+            sorted_file_names(dir));
+}
+
+TEST(ContentRun, KeepsEqualSizesWithDifferentContents) {
+  temp_dir dir;
+  write_file(dir, "hello", "hello", 1000);
+  write_file(dir, "world", "world", 2000);
+
+  const std::string expected = working_in(
+      dir,
+      digest_lines(dir, {{"hello", hello_digest}, {"world", world_digest}}) +
+          "Nothing to erase (no duplicate found).\n");
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(expected, run.out);
+  EXPECT_EQ((std::vector<std::string>{"hello", "world"}),
+            sorted_file_names(dir));
+}
+
+TEST(ContentRun, HashesLargeFilesInChunksAndOddNamesByteForByte) {
+  temp_dir dir;
+  // Two reads of the 4 MiB buffer and a remainder.
+  std::string large(2 * 4194304 + 1000, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i)
+    large[i] = static_cast<char>(i * 31 + (i >> 12));
+  const std::string blank = "with blank";
+  // 0xC3 sorts after 'w' only as an unsigned byte.
+  const std::string accented = "\xC3\xA9t\xC3\xA9 \xE9";
+  write_file(dir, blank, large, 1000);
+  write_file(dir, accented, large, 1000);  // Equal time: the name decides.
+
+  // Digest from an independent SHA-1 of the same bytes.
+  const std::string digest = "3abb2890679d5226683cb021167059cfb2fdcadb";
+  const std::string expected =
+      working_in(dir, digest_lines(dir, {{blank, digest}, {accented, digest}}) +
+                          "Erasing : " + full_name(dir, blank) + "\n");
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(expected, run.out);
+  EXPECT_EQ(std::vector<std::string>{accented}, sorted_file_names(dir));
+  EXPECT_TRUE(large == read_file(full_name(dir, accented)));
+}

@@ -1,0 +1,73 @@
+#include "e2e_support.h"
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace fs = boost::filesystem;
+
+const char termination_notice[] =
+    "\r\nThis application has requested the Runtime to terminate it in an "
+    "unusual way.\nPlease contact the application's support team for more "
+    "information.\r\n";
+
+temp_dir::temp_dir() {
+  const fs::path made = fs::temp_directory_path() /
+                        fs::unique_path("dupsweep-test-%%%%-%%%%-%%%%");
+  fs::create_directory(made);
+  root = fs::canonical(made).string();
+  path = (fs::path(root) / "d").string();
+  fs::create_directory(path);
+}
+
+temp_dir::~temp_dir() {
+  boost::system::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+
+std::string program_path() { return DUPSWEEP_PROGRAM; }
+
+void write_file(const temp_dir& dir, const std::string& name,
+                const std::string& contents, std::int64_t write_time) {
+  const fs::path file = fs::path(dir.path) / name;
+  fs::create_directories(file.parent_path());
+  std::ofstream(file.string(), std::ios::binary) << contents;
+  fs::last_write_time(file, static_cast<std::time_t>(write_time));
+}
+
+std::string full_name(const temp_dir& dir, const std::string& name) {
+  return (fs::path(dir.path) / name).make_preferred().string();
+}
+
+std::vector<std::string> sorted_file_names(const temp_dir& dir) {
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(dir.path), end; it != end; ++it)
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> in_listing_order(
+    const temp_dir& dir, const std::vector<std::string>& names) {
+  std::vector<std::string> ordered;
+  for (fs::directory_iterator it(dir.path), end; it != end; ++it) {
+    const std::string name = it->path().filename().string();
+    if (std::find(names.begin(), names.end(), name) != names.end())
+      ordered.push_back(name);
+  }
+  return ordered;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+std::string working_in(const temp_dir& dir, const std::string& rest) {
+  return "\nWorking in directory: " +
+         fs::path(dir.path).make_preferred().string() + "\n\n" + rest;
+}

@@ -1,0 +1,68 @@
+// Runs the built program in temporary directories and reads back what it did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// A fresh directory for one test, removed with its contents at the end. The
+/// program scans `path`; `root` (its parent) holds what must stay outside
+/// the scanned directory.
+struct temp_dir {
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+
+  std::string root;  ///< Absolute, with every link resolved.
+  std::string path;  ///< `root` joined with "d"; the directory to scan.
+};
+
+/// What one run of the program left behind.
+struct run_result {
+  std::string out;     ///< Standard output, with CR LF read as LF.
+  std::string err;     ///< Standard error, byte for byte.
+  int exit_code = -2;  ///< As the shell sees it (0 to 255 on POSIX).
+};
+
+/// How to start the program.
+struct run_options {
+  std::string working_directory;  ///< Empty: the test's own.
+  /// Words put before the program, e.g. to drop privileges.
+  std::vector<std::string> prefix;
+};
+
+/// Runs the program with `arguments` and waits for it to end.
+run_result run_program(const std::vector<std::string>& arguments,
+                       const run_options& options = {});
+
+/// The program's path, as the build gives it.
+std::string program_path();
+
+/// The program's exit code after its usage text, as the shell sees it.
+int usage_exit_code();
+
+/// Writes `contents` to `name` in `dir.path` and sets its last-write time to
+/// `write_time` seconds after 1970.
+void write_file(const temp_dir& dir, const std::string& name,
+                const std::string& contents, std::int64_t write_time);
+
+/// `name` in `dir.path`, joined with the platform's separator.
+std::string full_name(const temp_dir& dir, const std::string& name);
+
+/// The names of all entries in `dir.path`, sorted.
+std::vector<std::string> sorted_file_names(const temp_dir& dir);
+
+/// `names` (entries of `dir.path`) in the order the system lists them, which
+/// is the order in which the program reports them.
+std::vector<std::string> in_listing_order(
+    const temp_dir& dir, const std::vector<std::string>& names);
+
+/// The contents of `path`.
+std::string read_file(const std::string& path);
+
+/// The standard output of a run that scanned `dir` and then wrote `rest`.
+std::string working_in(const temp_dir& dir, const std::string& rest);
+
+/// The notice of an abnormal end, byte for byte.
+extern const char termination_notice[];

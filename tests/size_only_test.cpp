@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+TEST(SizeOnlyRun, ErasesAllButTheNewestOfEachSize) {
+  temp_dir dir;
+  write_file(dir, "old.txt", "abc", 1000);
+  write_file(dir, "new.txt", "xyz", 3000);
+  write_file(dir, "mid.txt", "123", 2000);
+  write_file(dir, "solo.txt", "four", 1000);
+  write_file(dir, "empty1", "", 1000);
+  write_file(dir, "empty2", "", 1000);
+
+  // Equal times are decided by the name that sorts last: empty2 stays.
+  std::string erasing;
+  for (const std::string& name :
+       in_listing_order(dir, {"old.txt", "mid.txt", "empty1"}))
+    erasing += "Erasing : " + full_name(dir, name) + "\n";
+
+  const run_result run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, erasing), run.out);
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(0, run.exit_code);
+  const std::vector<std::string> kept = {"empty2", "new.txt", "solo.txt"};
+  EXPECT_EQ(kept, sorted_file_names(dir));
+}
+
+TEST(SizeOnlyRun, NeverEntersOrErasesSubdirectories) {
+  temp_dir dir;
+  write_file(dir, "a", "abc", 1000);
+  write_file(dir, "sub/b", "xyz", 500);
+  write_file(dir, "sub/c", "123", 2000);
+
+  const run_result run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, "Nothing to erase (no duplicate found).\n"),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+  const std::vector<std::string> kept = {"a", "sub"};
+  EXPECT_EQ(kept, sorted_file_names(dir));
+  EXPECT_EQ("xyz", read_file(full_name(dir, "sub/b")));
+}
