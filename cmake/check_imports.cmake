@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.20)
 # Fails unless PROGRAM is a PE file of FORMAT whose imported DLLs are all
 # Windows system DLLs. Run with cmake -DOBJDUMP=... -DPROGRAM=... -DFORMAT=...
 # -P check_imports.cmake.

@@ -23,15 +23,25 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${DUPSWEEP_WINEPREFIX:-$(find_build_tree "$1")/wineprefix}
 
-# ctest runs tests in parallel; only one of them may create the prefix.
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  mkdir -p "$WINEPREFIX"
-  (
-    flock 9
-    [[ -f $WINEPREFIX/system.reg ]] || "$wine" wineboot --init >/dev/null 2>&1
-  ) 9>"$WINEPREFIX.lock"
-fi
-# A server that outlives each test by a minute saves a start per test.
-"$wineserver" -p60 >/dev/null 2>&1 || true
+# ctest runs tests in parallel: only one of them may create the prefix.
+mkdir -p "$WINEPREFIX"
+(
+  flock 9
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  fi
+) 9>"$WINEPREFIX.lock"
+# A server that outlives each program by a minute saves a start per test.
+"$wineserver" -p60 </dev/null >/dev/null 2>&1 || true
 
-exec "$wine" "$@"
+# Wine's background services (services.exe, winedevice.exe, ...) start with
+# the first program of a server and inherit its standard handles; on pipes
+# they would keep ctest waiting until the server quits. So the program
+# writes to files, which are copied out once it has ended.
+output=$(mktemp -d)
+trap 'rm -rf "$output"' EXIT
+status=0
+"$wine" "$@" >"$output/out" 2>"$output/err" || status=$?
+cat "$output/out"
+cat "$output/err" >&2
+exit "$status"
