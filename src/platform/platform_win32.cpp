@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <vector>
@@ -37,6 +39,34 @@ std::optional<file_info> query_file_info(const std::string& name) {
   return file_info{join_halves(data.nFileSizeHigh, data.nFileSizeLow),
                    join_halves(data.ftLastWriteTime.dwHighDateTime,
                                data.ftLastWriteTime.dwLowDateTime)};
+}
+
+std::FILE* open_regular_file(const std::string& name) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the check below
+  // then refuses; without FILE_FLAG_BACKUP_SEMANTICS a directory won't open.
+  const HANDLE handle = CreateFileA(
+      name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // A device name such as "con" opens the device, whatever the folder.
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK &&
+      GetFileInformationByHandle(handle, &info) &&
+      !(info.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  const int fd = regular
+                     ? _open_osfhandle(reinterpret_cast<std::intptr_t>(handle),
+                                       _O_RDONLY | _O_BINARY)
+                     : -1;
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);  // Closes the handle too.
+  return file;
 }
 
 char path_separator() { return '\\'; }
