@@ -4,7 +4,8 @@
 #   build-win64/dupsweep.exe  64-bit, the same sources; its tests run under
 #                             wine64 (run them with: ctest --test-dir build-win64)
 # Installs what is missing with apt-get, and builds a static Boost.Filesystem
-# and GoogleTest for each architecture once, cached under the build trees.
+# for each architecture, and GoogleTest for the tested one, once, cached
+# under the build trees.
 # Usage: scripts/build_windows.sh [--test]
 set -euo pipefail
 
@@ -13,34 +14,40 @@ cache=${DUPSWEEP_WIN_CACHE:-$root/build-win-cache}
 jobs=$(nproc)
 boost_version=1.74
 
-have_tools() {
-  command -v i686-w64-mingw32-g++-posix && command -v x86_64-w64-mingw32-g++-posix &&
-    test -x /usr/lib/wine/wine64 && test -f /usr/include/boost/version.hpp &&
-    test -f /usr/src/googletest/CMakeLists.txt && command -v cmake && command -v ninja
-}
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+  "libboost$boost_version-dev" googletest cmake ninja-build xz-utils)
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
 
 install_tools() {
-  have_tools >/dev/null && return
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 \
-    "libboost$boost_version-dev" googletest cmake ninja-build >/dev/null
+  local missing=() package
+  for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed' || missing+=("$package")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  # Recommends included: that is the Wine the tests were run with.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+    "${missing[@]}" >/dev/null
 }
 
 # The Boost sources come from Debian's source package of the very version
 # whose headers libboost1.74-dev installs, so headers and library agree.
 add_source_index() {
-  local list=/etc/apt/sources.list.d/dupsweep-src.sources
-  grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && return
-  grep -qs '^deb-src' /etc/apt/sources.list && return
-  cat >"$list" <<'SOURCES'
+  apt-cache showsrc "boost$boost_version" 2>/dev/null | grep -q '^Package:' &&
+    return
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  $sudo tee /etc/apt/sources.list.d/dupsweep-src.sources >/dev/null <<SOURCES
 Types: deb-src
 URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
+Suites: $codename $codename-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-  apt-get update -qq
+  $sudo apt-get update -qq
 }
 
 fetch_boost_sources() {
