@@ -136,3 +136,21 @@ TEST(WindowsRun, EndsAbnormallyWhenADeletionIsRefused) {
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(kept, sorted_file_names(dir));
 }
+
+TEST(WindowsRun, ReachesNamesOutsideTheSystemCodePage) {
+  // Greek alpha has no byte in the Western code pages; under one of them the
+  // listing spells it "?", whose query fails, and the file is passed over.
+  // With UTF-8 as the code page (the manifest) every name has its bytes.
+  temp_dir dir;
+  const std::string alpha = "\xCE\xB1";
+  write_file(dir, alpha, "abc", 1000);
+  write_file(dir, "b", "abc", 2000);
+  ASSERT_TRUE(fs::exists(fs::path(dir.path) / L"\u03B1"));
+
+  const run_result run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, "Erasing : " + full_name(dir, alpha) + "\n"),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::vector<std::string>{"b"}, sorted_file_names(dir));
+}
