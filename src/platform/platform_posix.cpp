@@ -1,3 +1,5 @@
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <limits>
 
-#include "platform/platform.h"
 #include "platform/posix_path_rules.h"
 
 namespace {
@@ -59,7 +60,13 @@ std::FILE* open_regular_file(const std::string& name) {
   struct stat st;
   std::FILE* file = nullptr;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file = fdopen(fd, "rb");
-  if (file == nullptr) close(fd);
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  // Reads go straight into the caller's large buffer; a stream buffer of its
+  // own would cost an allocation and one more query per file.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 
