@@ -8,3 +8,6 @@ top="$(dirname "$here")"
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DDUPSWEEP_WERROR=ON
 cmake --build "$top/build" -j"$(nproc)"
 ctest --test-dir "$top/build" --output-on-failure -j"$(nproc)"
+
+# The Windows program, cross-built, with its tests run under wine64.
+"$here/build_windows.sh" --test
