@@ -5,17 +5,32 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
 #include "platform/platform.h"
 #include "platform/posix_path_rules.h"
 
 namespace {
 
+// Nanoseconds since 1970 span the years 1677 to 2262 in 64 bits. File systems
+// store times beyond that (ext4 up to 2446, tmpfs any), and a wrapped product
+// would make such a file the oldest one, so it would be erased in favour of
+// an older version. Saturating keeps every such time newer than any time in
+// range; times beyond the range compare as equal and fall back to the name.
+std::int64_t nanoseconds_since_1970(const timespec& t) {
+  constexpr std::int64_t per_second = 1000000000;
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+  if (t.tv_sec > (max - t.tv_nsec) / per_second) return max;
+  if (t.tv_sec < min / per_second) return min;
+  return std::int64_t{t.tv_sec} * per_second + t.tv_nsec;
+}
+
 // Flipping the sign bit maps signed order onto unsigned order, so a time
 // before 1970 still sorts as older.
 std::uint64_t ordered_time(const timespec& t) {
-  const std::int64_t ns = std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-  return static_cast<std::uint64_t>(ns) ^ (std::uint64_t{1} << 63);
+  return static_cast<std::uint64_t>(nanoseconds_since_1970(t)) ^
+         (std::uint64_t{1} << 63);
 }
 
 std::optional<std::string> current_directory() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "e2e_support.h"
@@ -26,6 +27,27 @@ TEST(PosixQueryFileInfo, AnswersOnlyForRegularFiles) {
   EXPECT_LT(early->write_time, late->write_time);
   for (const char* name : {"link", "pipe", "sub", "gone"})
     EXPECT_FALSE(query_file_info(full_name(dir, name))) << name;
+}
+
+TEST(PosixQueryFileInfo, OrdersTimesBeyondTheNanosecondRange) {
+  // Nanoseconds since 1970 overflow 64 bits after 2262 and before 1677; a
+  // wrapped time made the newest file look oldest, so it was erased.
+  temp_dir dir;
+  const std::pair<const char*, std::time_t> files[] = {
+      {"past", -11676096000}, {"present", 1577836800}, {"future", 13569465600}};
+  for (const auto& [name, seconds] : files) {
+    write_file(dir, name, "", 1000);
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, full_name(dir, name).c_str(), times, 0));
+  }
+  const std::optional<file_info> past = query_file_info(full_name(dir, "past"));
+  const std::optional<file_info> present =
+      query_file_info(full_name(dir, "present"));
+  const std::optional<file_info> future =
+      query_file_info(full_name(dir, "future"));
+  ASSERT_TRUE(past && present && future);
+  EXPECT_LT(past->write_time, present->write_time);
+  EXPECT_LT(present->write_time, future->write_time);
 }
 
 TEST(PosixQueryFileInfo, ReadsSizesBeyondFourGibibytes) {

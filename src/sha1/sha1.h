@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+/// Size in bytes of a digest, as sha1_finish writes it.
 constexpr std::size_t sha1_digest_size = 20;
 
 /// One message in progress. Owned by the caller; start it with sha1_start.
@@ -28,6 +29,7 @@ void sha1_start(sha1_context* context);
 void sha1_update(sha1_context* context, const void* data,
                  std::uint32_t length);
 
-/// Pads the message and writes its 20-byte digest to `digest`. The context is
-/// spent afterwards: only sha1_start makes it usable again.
+/// Pads the message and writes its 20-byte digest to `digest`, H0's most
+/// significant byte first. The context is spent afterwards (its count then
+/// includes the padding): only sha1_start makes it usable again.
 void sha1_finish(sha1_context* context, unsigned char* digest);

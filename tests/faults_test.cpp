@@ -1,0 +1,288 @@
+// Runs under faults: files that change at exact points of a run, read errors,
+// missing rights, sizes beyond 32 bits, very large directories, the longest
+// names and a directory reached through a link. Nothing may be lost in any.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
+
+run_options unprivileged() {
+  run_options options;
+  options.prefix = {"setpriv", "--reuid=65534", "--regid=65534",
+                    "--clear-groups"};
+  return options;
+}
+
+// The program with the fault shim preloaded: on the `count`th `call` for
+// `name` the file moves to `moved_to`, and a pipe takes its place if `pipe`.
+run_options with_fault(const std::string& call, int count,
+                       const std::string& name, const std::string& moved_to,
+                       bool pipe) {
+  run_options options;
+  // A pipe opened for reading would block; the run must end without one.
+  options.prefix = {"timeout",
+                    "60",
+                    "env",
+                    std::string("LD_PRELOAD=") + DUPSWEEP_FAULT_SHIM,
+                    "DUPSWEEP_FAULT_CALL=" + call,
+                    "DUPSWEEP_FAULT_COUNT=" + std::to_string(count),
+                    "DUPSWEEP_FAULT_NAME=" + name,
+                    "DUPSWEEP_FAULT_MOVE_TO=" + moved_to};
+  if (pipe) options.prefix.push_back("DUPSWEEP_FAULT_PIPE=1");
+  return options;
+}
+
+std::string digest_line(const temp_dir& dir, const std::string& name,
+                        const std::string& ending) {
+  return "Calculating sha1 for " + full_name(dir, name) + " ..." + ending +
+         "\n";
+}
+
+std::string erasing(const temp_dir& dir, const std::string& name) {
+  return "Erasing : " + full_name(dir, name) + "\n";
+}
+
+bool make_sparse(const std::string& path, std::uint64_t size,
+                 std::int64_t write_time) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  const bool sized = ftruncate(fd, static_cast<off_t>(size)) == 0;
+  close(fd);
+  const timespec times[2] = {{write_time, 0}, {write_time, 0}};
+  return sized && utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::set<std::string> names_in(const temp_dir& dir) {
+  const std::vector<std::string> names = sorted_file_names(dir);
+  return std::set<std::string>(names.begin(), names.end());
+}
+
+}  // namespace
+
+TEST(FaultRun, PassesOverFilesThatVanishOrBecomePipesMidRun) {
+  // Three copies, `c` the newest. Each case changes one file at one point:
+  // after the listing (its first lstat), after its size query (its open),
+  // after hashing (the second lstat, made by the deletion) and inside the
+  // deletion (between that lstat and the unlink).
+  struct fault_case {
+    const char* call;
+    int count;
+    const char* name;
+    bool pipe;
+    std::vector<std::string> lines;  // digest lines a, b, c, then erasures
+    std::set<std::string> left;
+  };
+  const std::string ok = std::string(" ( ") + hello_digest + " ) done.";
+  const fault_case cases[] = {
+      {"lstat", 1, "c", false, {ok, ok, "", "a"}, {"b"}},
+      {"lstat", 1, "c", true, {ok, ok, "", "a"}, {"b", "c"}},
+      {"open", 1, "c", false, {ok, ok, "!", "a"}, {"b"}},
+      {"open", 1, "c", true, {ok, ok, "!", "a"}, {"b", "c"}},
+      {"lstat", 2, "a", false, {ok, ok, ok, "a", "b"}, {"c"}},
+      {"unlink", 1, "a", false, {ok, ok, ok, "a", "b"}, {"c"}},
+  };
+  for (const fault_case& test : cases) {
+    SCOPED_TRACE(std::string(test.call) + " " + std::to_string(test.count) +
+                 " " + test.name + (test.pipe ? " pipe" : ""));
+    temp_dir dir;
+    write_file(dir, "a", "hello", 1000);
+    write_file(dir, "b", "hello", 2000);
+    write_file(dir, "c", "hello", 3000);
+    const std::string moved_to = dir.root + "/moved";
+    std::string expected = "Calculating sha1 ...\n";
+    for (const std::string& name : in_listing_order(dir, {"a", "b", "c"})) {
+      const std::string& ending = test.lines[name[0] - 'a'];
+      if (ending == "!")
+        expected +=
+            digest_line(dir, name, "Error opening : " + full_name(dir, name));
+      else if (!ending.empty())
+        expected += digest_line(dir, name, ending);
+    }
+    const std::vector<std::string> erased(test.lines.begin() + 3,
+                                          test.lines.end());
+    for (const std::string& name : in_listing_order(dir, erased))
+      expected += erasing(dir, name);
+
+    const run_result run = run_program(
+        {dir.path},
+        with_fault(test.call, test.count, test.name, moved_to, test.pipe));
+
+    EXPECT_EQ(working_in(dir, expected), run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(test.left, names_in(dir));
+    EXPECT_EQ("hello", read_file(moved_to));
+  }
+}
+
+TEST(FaultRun, KeepsAFileWhoseReadFailsMidway) {
+  // strace makes the second read of the newest copy fail, after its first
+  // 4 MiB were read: a digest of that part must not make it a duplicate, and
+  // it must not be erased. A real failing disk would be harder to arrange.
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "strace cannot trace here";
+  temp_dir dir;
+  const std::string contents(4194304 + 5, 'x');
+  write_file(dir, "a", contents, 1000);
+  write_file(dir, "b", contents, 2000);
+  write_file(dir, "c", contents, 3000);
+  run_options injected;
+  injected.prefix = {"strace",
+                     "-f",
+                     "-qq",
+                     "-o",
+                     "/dev/null",
+                     "-P",
+                     full_name(dir, "c"),
+                     "-e",
+                     "inject=read:error=EIO:when=2"};
+  std::string expected = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
+    expected += digest_line(
+        dir, name,
+        name == "c" ? "Error reading : " + full_name(dir, name)
+                    : " ( 85d31feca035a122f52421df8ad08afbdb109f36 ) done.");
+  expected += erasing(dir, "a");
+
+  const run_result run = run_program({dir.path}, injected);
+
+  EXPECT_EQ(working_in(dir, expected), run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"b", "c"}), names_in(dir));
+  EXPECT_EQ(contents, read_file(full_name(dir, "c")));
+}
+
+TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "xyz", 2000);
+  chmod(dir.root.c_str(), 0755);
+  chmod(dir.path.c_str(), 0555);  // listable and readable, not writable
+
+  run_result run = run_program({"--nosha1", dir.path}, unprivileged());
+
+  EXPECT_EQ(working_in(dir, erasing(dir, "old")), run.out);
+  EXPECT_EQ(termination_notice, run.err);
+  EXPECT_EQ(3, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
+
+  chmod(dir.path.c_str(), 0311);  // may delete, but not list
+  run = run_program({"--nosha1", dir.path}, unprivileged());
+
+  EXPECT_EQ(working_in(dir, "Nothing to erase (no duplicate found).\n"),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+  chmod(dir.path.c_str(), 0755);
+  EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
+}
+
+TEST(LargeFileRun, ComparesSizesBeyondFourGibibytesByAllBits) {
+  // Sparse, so nothing is written; only the size-only runs meet the big
+  // partners, since hashing 4 GiB twice would cost seconds.
+  temp_dir dir;
+  const std::uint64_t big = (std::uint64_t{1} << 32) + 5;
+  if (!make_sparse(full_name(dir, "big.old"), big, 1000))
+    GTEST_SKIP() << "no sparse files here";
+  write_file(dir, "small", "hello", 2000);  // equal in the low 32 bits
+
+  for (const char* mode : {"", "--nosha1"}) {
+    std::vector<std::string> arguments = {dir.path};
+    if (*mode != '\0') arguments.insert(arguments.begin(), mode);
+    const run_result run = run_program(arguments);
+    EXPECT_EQ(
+        working_in(dir, std::string(*mode ? "" : "Calculating sha1 ...\n") +
+                            "Nothing to erase (no duplicate found).\n"),
+        run.out);
+  }
+  ASSERT_TRUE(make_sparse(full_name(dir, "big.new"), big, 3000));
+  const run_result run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, erasing(dir, "big.old")), run.out);
+  EXPECT_EQ((std::set<std::string>{"big.new", "small"}), names_in(dir));
+}
+
+TEST(LargeDirectoryRun, HandlesAHundredThousandEntries) {
+  // 1,000 sizes with two contents each, 50 copies of every pair.
+  temp_dir dir;
+  constexpr int count = 100000;
+  for (int i = 0; i < count; ++i)
+    write_file(dir, "f" + std::to_string(i),
+               std::string(1 + i % 1000, i / 1000 % 2 == 0 ? 'a' : 'b'), 1000);
+  auto lines_starting = [](const std::string& out, const std::string& start) {
+    std::size_t lines = 0;
+    for (std::size_t at = out.find("\n" + start); at != std::string::npos;
+         at = out.find("\n" + start, at + 1))
+      ++lines;
+    return lines;
+  };
+
+  run_result run = run_program({dir.path});
+
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::size_t{count},
+            lines_starting(run.out, "Calculating sha1 for "));
+  EXPECT_EQ(std::size_t{count - 2000}, lines_starting(run.out, "Erasing : "));
+  std::set<std::string> contents;
+  for (const std::string& name : sorted_file_names(dir))
+    contents.insert(read_file(full_name(dir, name)));
+  EXPECT_EQ(std::size_t{2000}, sorted_file_names(dir).size());
+  EXPECT_EQ(std::size_t{2000}, contents.size());
+
+  run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::size_t{1000}, lines_starting(run.out, "Erasing : "));
+  EXPECT_EQ(std::size_t{1000}, sorted_file_names(dir).size());
+}
+
+TEST(LongNameRun, HandlesNamesOfTheLongestLength) {
+  temp_dir dir;
+  const std::string stem(254, 'n');
+  write_file(dir, stem + "a", "hello", 1000);
+  write_file(dir, stem + "\xe9", "hello", 1000);  // sorts last: kept
+  write_file(dir, stem + "z", "world", 2000);
+
+  run_result run = run_program({dir.path});
+
+  EXPECT_NE(std::string::npos, run.out.find(erasing(dir, stem + "a")));
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{stem + "z", stem + "\xe9"}), names_in(dir));
+
+  run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, erasing(dir, stem + "\xe9")), run.out);
+  EXPECT_EQ((std::set<std::string>{stem + "z"}), names_in(dir));
+}
+
+TEST(LinkedDirectoryRun, WorksInTheTargetAndLeavesTheLinkAlone) {
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "xyz", 2000);
+  write_file(dir, "../outside", "abc", 500);
+  ASSERT_EQ(0, symlink("d", (dir.root + "/link").c_str()));
+  run_options from_root;
+  from_root.working_directory = dir.root;
+
+  const run_result run = run_program({"--nosha1", "link/"}, from_root);
+
+  EXPECT_EQ(working_in(dir, erasing(dir, "old")), run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"new"}), names_in(dir));
+  struct stat st;
+  ASSERT_EQ(0, lstat((dir.root + "/link").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ("abc", read_file(dir.root + "/outside"));
+}
