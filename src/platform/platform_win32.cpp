@@ -65,7 +65,12 @@ std::FILE* open_regular_file(const std::string& name) {
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);  // Closes the handle too.
+  if (file == nullptr) {
+    _close(fd);  // Closes the handle too.
+    return nullptr;
+  }
+  // Reads go straight into the caller's large buffer.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 
