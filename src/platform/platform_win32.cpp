@@ -1,10 +1,13 @@
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/win32_path_rules.h"
 
 namespace {
