@@ -154,3 +154,27 @@ TEST(WindowsRun, ReachesNamesOutsideTheSystemCodePage) {
   EXPECT_EQ(0, run.exit_code);
   EXPECT_EQ(std::vector<std::string>{"b"}, sorted_file_names(dir));
 }
+
+TEST(WindowsRun, PassesOverNamesTheServicesWouldShorten) {
+  // "x." can only be made through a "\\?\" name; every other name of it
+  // loses the dot and so names "x". Taken as a candidate, it would be hashed
+  // and deleted as "x": "x" would go as its own duplicate, "x." would stay.
+  temp_dir dir;
+  write_file(dir, "x", "abc", 2000);
+  const std::string dotted = "\\\\?\\" + dir.path + "\\x.";
+  std::ofstream(dotted, std::ios::binary) << "xyz";
+  ASSERT_TRUE(fs::exists(dotted));
+  fs::last_write_time(dotted, 1000);
+
+  const run_result run = run_program({dir.path});
+  const bool dotted_kept = fs::exists(dotted);
+  fs::remove(dotted);
+
+  EXPECT_EQ(working_in(dir,
+                       "Calculating sha1 ...\n"
+                       "Nothing to erase (no duplicate found).\n"),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_TRUE(dotted_kept);
+  EXPECT_EQ("abc", read_file(full_name(dir, "x")));
+}

@@ -1,10 +1,13 @@
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/win32_path_rules.h"
 
 namespace {
@@ -28,6 +31,9 @@ std::optional<std::string> full_path_name(const std::string& text) {
 }  // namespace
 
 std::optional<file_info> query_file_info(const std::string& name) {
+  // A name that breaks the rules ("a." or "a ", made through "\\?\" names)
+  // would reach another file: the ANSI services strip the dot or blank.
+  if (!is_valid_win32_path(name)) return std::nullopt;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data))
     return std::nullopt;
@@ -42,6 +48,7 @@ std::optional<file_info> query_file_info(const std::string& name) {
 }
 
 std::FILE* open_regular_file(const std::string& name) {
+  if (!is_valid_win32_path(name)) return nullptr;
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the check below
   // then refuses; without FILE_FLAG_BACKUP_SEMANTICS a directory won't open.
   const HANDLE handle = CreateFileA(
@@ -65,7 +72,12 @@ std::FILE* open_regular_file(const std::string& name) {
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);  // Closes the handle too.
+  if (file == nullptr) {
+    _close(fd);  // Closes the handle too.
+    return nullptr;
+  }
+  // Reads go straight into the caller's large buffer.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 

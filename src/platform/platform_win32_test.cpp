@@ -60,6 +60,10 @@ TEST(Win32FileInfo, GivesSizeAndOrderedTimesOfRegularFilesOnly) {
             query_file_info(newer)->write_time);
   EXPECT_FALSE(query_file_info(dir.name() + "\\sub"));
   EXPECT_FALSE(query_file_info(dir.name() + "\\missing.txt"));
+  // Names the ANSI services would shorten to "older.txt" are not its names.
+  EXPECT_FALSE(query_file_info(older + "."));
+  EXPECT_FALSE(query_file_info(older + " "));
+  EXPECT_EQ(nullptr, open_regular_file(older + "."));
 }
 
 TEST(Win32ResolveDirectory, DropsTheFinalSeparatorAndWritesBackslashes) {
