@@ -42,12 +42,12 @@ std::optional<sha1_compressor> sha1_accelerated_compressor() {
 sha1_lane_kernel_set sha1_lane_kernels_for_cpu() {
   sha1_lane_kernel_set set;
   if (has_avx512())
-    add_kernel(&set, {"avx512_x16", &sha1_compress_avx512_x16, 16, 1.80});
+    add_kernel(&set, {"avx512_x16", &sha1_compress_avx512_x16, 16, 2.19});
   if (has_avx2())
-    add_kernel(&set, {"avx2_x8", &sha1_compress_avx2_x8, 8, 2.76});
+    add_kernel(&set, {"avx2_x8", &sha1_compress_avx2_x8, 8, 3.11});
   if (has_sha_extensions()) {
-    add_kernel(&set, {"shani_x4", &sha1_compress_shani_x4, 4, 0.83});
-    add_kernel(&set, {"shani_x2", &sha1_compress_shani_x2, 2, 0.61});
+    add_kernel(&set, {"shani_x4", &sha1_compress_shani_x4, 4, 1.10});
+    add_kernel(&set, {"shani_x2", &sha1_compress_shani_x2, 2, 0.78});
   }
   return set;
 }

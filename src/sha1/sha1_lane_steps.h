@@ -54,8 +54,10 @@ SHA1_LANES_INLINE void step(typename ops::vec* v, typename ops::vec* w) {
     f = ops::parity(b, c, d);
     k = 0xca62c1d6u;
   }
-  e = ops::add(ops::add(e, ops::template rotate_left<5>(a)),
-               ops::add(f, ops::add(ops::set1(k), w[t & 15])));
+  // A of the step before is the newest value; adding it last keeps the
+  // chain from step to step at one rotation and one addition.
+  e = ops::add(ops::add(ops::add(e, ops::add(ops::set1(k), w[t & 15])), f),
+               ops::template rotate_left<5>(a));
   b = ops::template rotate_left<30>(b);
 }
 
