@@ -77,15 +77,16 @@ TEST(CommandLine, ReportsTheResolvedDirectoryOrThatItIsMissing) {
   // directory itself.
   run_options in_root;
   in_root.working_directory = dir.root;
-  for (const std::string& text :
-       {std::string("d"), std::string("d/"), std::string("./d/../d/.")}) {
+  for (const std::string& text : {std::string("d"), native_separators("d/"),
+                                  native_separators("./d/../d/.")}) {
     const run_result run = run_program({"--nosha1", text}, in_root);
     EXPECT_EQ(working_in(dir, "Nothing to erase (no duplicate found).\n"),
               run.out)
         << text;
   }
 
-  run_result run = run_program({"--nosha1", dir.path + "/missing/../gone/"});
+  run_result run = run_program(
+      {"--nosha1", dir.path + native_separators("/missing/../gone/")});
   EXPECT_EQ("\nNot found: " + full_name(dir, "gone") +
                 "\nNothing to erase (no duplicate found).\n",
             run.out);

@@ -17,7 +17,7 @@ temp_dir::temp_dir() {
   const fs::path made = fs::temp_directory_path() /
                         fs::unique_path("dupsweep-test-%%%%-%%%%-%%%%");
   fs::create_directory(made);
-  root = fs::canonical(made).string();
+  root = fs::canonical(made).make_preferred().string();
   path = (fs::path(root) / "d").string();
   fs::create_directory(path);
 }

@@ -42,6 +42,10 @@ std::string program_path();
 /// The program's exit code after its usage text, as the shell sees it.
 int usage_exit_code();
 
+/// `text` with every '/' written as the platform's separator, for path texts
+/// that must mean the same on every system.
+std::string native_separators(std::string text);
+
 /// Writes `contents` to `name` in `dir.path` and sets its last-write time to
 /// `write_time` seconds after 1970.
 void write_file(const temp_dir& dir, const std::string& name,

@@ -25,6 +25,8 @@ namespace {
 
 int usage_exit_code() { return 255; }
 
+std::string native_separators(std::string text) { return text; }
+
 run_result run_program(const std::vector<std::string>& arguments,
                        const run_options& options) {
   // The output goes to files in a directory of its own, never into the

@@ -47,13 +47,6 @@ void scan_resolved(const std::string& directory_text,
 
 }  // namespace
 
-std::string join_name(const std::string& directory, const std::string& entry,
-                      char separator) {
-  if (!directory.empty() && directory.back() == separator)
-    return directory + entry;
-  return directory + separator + entry;
-}
-
 std::vector<std::string> scan_directory(const std::string& directory_text) {
   std::vector<std::string> names;
   try {

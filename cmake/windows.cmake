@@ -1,0 +1,32 @@
+# Windows-only parts of the build, included from the top-level CMakeLists.txt.
+
+# The shipped program must run from a bare folder: it may import system DLLs
+# only, never the MinGW runtime's own (libstdc++, libgcc, winpthread).
+if(CMAKE_CROSSCOMPILING AND CMAKE_OBJDUMP)
+  enable_testing()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(dupsweep_pe_format pei-i386)
+  else()
+    set(dupsweep_pe_format pei-x86-64)
+  endif()
+  add_test(NAME WindowsProgram.ImportsOnlySystemDlls
+    COMMAND ${CMAKE_COMMAND}
+      -DOBJDUMP=${CMAKE_OBJDUMP}
+      -DPROGRAM=$<TARGET_FILE:dupsweep>
+      -DFORMAT=${dupsweep_pe_format}
+      -P ${CMAKE_CURRENT_LIST_DIR}/check_imports.cmake)
+endif()
+
+# The manifest makes UTF-8 the program's ANSI code page; the resource script
+# also carries the version information Explorer shows.
+enable_language(RC)
+target_sources(dupsweep PRIVATE ${PROJECT_SOURCE_DIR}/src/driver/dupsweep.rc)
+set(dupsweep_manifest ${PROJECT_SOURCE_DIR}/src/driver/dupsweep.manifest)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/driver/dupsweep.rc
+  PROPERTIES OBJECT_DEPENDS ${dupsweep_manifest})
+if(TARGET dupsweep_e2e_tests)
+  target_sources(dupsweep_e2e_tests PRIVATE
+    ${PROJECT_SOURCE_DIR}/tests/e2e_tests_win32.rc)
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/e2e_tests_win32.rc
+    PROPERTIES OBJECT_DEPENDS ${dupsweep_manifest})
+endif()

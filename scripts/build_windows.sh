@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Cross-builds dupsweep for Windows with MinGW-w64:
+#   build-win32/dupsweep.exe  32-bit, the program as shipped
+#   build-win64/dupsweep.exe  64-bit, the same sources; its tests run under
+#                             wine64 (run them with: ctest --test-dir build-win64)
+# Installs what is missing with apt-get, and builds a static Boost.Filesystem
+# for each architecture, and GoogleTest for the tested one, once, cached
+# under the build trees.
+# Usage: scripts/build_windows.sh [--test]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache=${DUPSWEEP_WIN_CACHE:-$root/build-win-cache}
+jobs=$(nproc)
+boost_version=1.74
+
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+  "libboost$boost_version-dev" googletest cmake ninja-build xz-utils)
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
+
+install_tools() {
+  local missing=() package
+  for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed' || missing+=("$package")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  # Recommends included: that is the Wine the tests were run with.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+    "${missing[@]}" >/dev/null
+}
+
+# The Boost sources come from Debian's source package of the very version
+# whose headers libboost1.74-dev installs, so headers and library agree.
+add_source_index() {
+  apt-cache showsrc "boost$boost_version" 2>/dev/null | grep -q '^Package:' &&
+    return
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  $sudo tee /etc/apt/sources.list.d/dupsweep-src.sources >/dev/null <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  $sudo apt-get update -qq
+}
+
+fetch_boost_sources() {
+  local dir=$cache/boost
+  [[ -d $dir/boost/libs/filesystem/src ]] && return
+  add_source_index
+  mkdir -p "$dir"
+  (cd "$dir" && apt-get source -qq --download-only "boost$boost_version" &&
+    tar -xJf boost"$boost_version"_*.orig.tar.xz --wildcards \
+      '*/libs/filesystem/src/*')
+}
+
+# A folder holding only a link to the Boost headers, so the cross compiler
+# never sees the host's /usr/include.
+boost_headers() {
+  local deps=$1
+  mkdir -p "$deps/include"
+  ln -sfn /usr/include/boost "$deps/include/boost"
+}
+
+build_boost_filesystem() {
+  local triple=$1 deps=$2
+  local lib=$deps/lib/libboost_filesystem.a
+  [[ -f $lib ]] && return
+  local objs=$deps/obj/boost_filesystem
+  mkdir -p "$objs" "$deps/lib"
+  local src
+  for src in "$cache"/boost/boost/libs/filesystem/src/*.cpp; do
+    echo "$src"
+  done | xargs -P "$jobs" -I{} sh -c \
+    '"$0" -std=c++17 -O2 -DNDEBUG -DBOOST_FILESYSTEM_STATIC_LINK=1 \
+       -DBOOST_ALL_NO_LIB -isystem "$1/include" -c {} \
+       -o "$2/$(basename {} .cpp).o"' \
+    "$triple-g++-posix" "$deps" "$objs"
+  "$triple-ar" rcs "$lib.tmp" "$objs"/*.o
+  mv "$lib.tmp" "$lib"
+}
+
+build_googletest() {
+  local arch=$1 deps=$2
+  [[ -f $deps/lib/cmake/GTest/GTestConfig.cmake ]] && return
+  cmake -S /usr/src/googletest -B "$deps/obj/googletest" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain_mingw_$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON >/dev/null
+  cmake --build "$deps/obj/googletest" --target install >/dev/null
+}
+
+# $1: architecture (i686 or x86_64), $2: build tree, $3: ON to build tests.
+build_program() {
+  local arch=$1 build=$2 tests=$3
+  local triple=$arch-w64-mingw32 deps=$build/deps
+  boost_headers "$deps"
+  build_boost_filesystem "$triple" "$deps"
+  [[ $tests == ON ]] && build_googletest "$arch" "$deps"
+  cmake -S "$root" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain_mingw_$arch.cmake" \
+    -DCMAKE_FIND_ROOT_PATH="$deps" -DBoost_USE_STATIC_LIBS=ON \
+    -DDUPSWEEP_TESTS="$tests" >/dev/null
+  cmake --build "$build"
+}
+
+install_tools
+fetch_boost_sources
+build_program i686 "$root/build-win32" OFF
+build_program x86_64 "$root/build-win64" ON
+if [[ ${1:-} == --test ]]; then
+  ctest --test-dir "$root/build-win32" --output-on-failure
+  ctest --test-dir "$root/build-win64" --output-on-failure -j "$jobs"
+fi

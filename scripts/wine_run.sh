@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs a 64-bit Windows program under wine64, for CMake's
+# CMAKE_CROSSCOMPILING_EMULATOR. Each build tree gets its own Wine prefix
+# (created on first use), so runs never share state with a user's ~/.wine.
+# Usage: wine_run.sh program.exe [arguments...]
+set -euo pipefail
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+# The build tree is the nearest folder above the program holding a CMake cache.
+find_build_tree() {
+  local dir
+  dir=$(cd "$(dirname "$1")" && pwd)
+  while [[ $dir != / && ! -f $dir/CMakeCache.txt ]]; do
+    dir=$(dirname "$dir")
+  done
+  [[ $dir == / ]] && dir=$(cd "$(dirname "$1")" && pwd)
+  echo "$dir"
+}
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=${DUPSWEEP_WINEPREFIX:-$(find_build_tree "$1")/wineprefix}
+
+# ctest runs tests in parallel: only one of them may create the prefix.
+# Drive Y: is a folder made for the tests that need a drive root of their own.
+mkdir -p "$WINEPREFIX"
+(
+  flock 9
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  fi
+  if [[ ! -e $WINEPREFIX/dosdevices/y: ]]; then
+    ln -sfn "$(mktemp -d "$WINEPREFIX/../wine-drive-y.XXXXXX")" \
+      "$WINEPREFIX/dosdevices/y:"
+  fi
+) 9>"$WINEPREFIX.lock"
+# A server that outlives each program by a minute saves a start per test.
+"$wineserver" -p60 </dev/null >/dev/null 2>&1 || true
+
+# Wine's background services (services.exe, winedevice.exe, ...) start with
+# the first program of a server and inherit its standard handles; on pipes
+# they would keep ctest waiting until the server quits. So the program
+# writes to files, which are copied out once it has ended.
+output=$(mktemp -d)
+trap 'rm -rf "$output"' EXIT
+status=0
+"$wine" "$@" >"$output/out" 2>"$output/err" || status=$?
+cat "$output/out"
+cat "$output/err" >&2
+exit "$status"

@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32_path_rules.h"
+
+namespace {
+
+std::uint64_t join_halves(DWORD high, DWORD low) {
+  return (std::uint64_t{high} << 32) | low;
+}
+
+// The platform's full-path service: against the current directory, or for
+// "d:name" against drive d's own current directory.
+std::optional<std::string> full_path_name(const std::string& text) {
+  const DWORD needed = GetFullPathNameA(text.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::nullopt;
+  std::vector<char> buffer(needed);
+  const DWORD length =
+      GetFullPathNameA(text.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return std::nullopt;
+  return std::string(buffer.data(), length);
+}
+
+}  // namespace
+
+std::optional<file_info> query_file_info(const std::string& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data))
+    return std::nullopt;
+  // Reparse points (symbolic links, junctions) are never candidates, just as
+  // links are not on POSIX.
+  if (data.dwFileAttributes &
+      (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    return std::nullopt;
+  return file_info{join_halves(data.nFileSizeHigh, data.nFileSizeLow),
+                   join_halves(data.ftLastWriteTime.dwHighDateTime,
+                               data.ftLastWriteTime.dwLowDateTime)};
+}
+
+std::FILE* open_regular_file(const std::string& name) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the check below
+  // then refuses; without FILE_FLAG_BACKUP_SEMANTICS a directory won't open.
+  const HANDLE handle = CreateFileA(
+      name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // A device name such as "con" opens the device, whatever the folder.
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK &&
+      GetFileInformationByHandle(handle, &info) &&
+      !(info.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  const int fd = regular
+                     ? _open_osfhandle(reinterpret_cast<std::intptr_t>(handle),
+                                       _O_RDONLY | _O_BINARY)
+                     : -1;
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);  // Closes the handle too.
+  return file;
+}
+
+char path_separator() { return '\\'; }
+
+std::optional<resolved_directory> resolve_directory(const std::string& text) {
+  if (!is_valid_win32_path(text)) return std::nullopt;
+  const std::optional<std::string> full =
+      full_path_name(drop_win32_final_separator(text));
+  if (!full) return std::nullopt;
+  // Folding again keeps the "." and ".." rule ours whatever the full-path
+  // service did, and drops its trailing backslash except at a root.
+  const std::string name = fold_win32_dot_components(*full);
+  if (!is_valid_win32_path(name)) return std::nullopt;
+  return resolved_directory{
+      name, GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES};
+}
+
+void write_error_bytes(std::string_view bytes) {
+  // WriteFile on the handle itself: the C runtime's stderr is in text mode
+  // and would turn a lone line feed into CR LF.
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()),
+                   &written, nullptr) ||
+        written == 0)
+      return;
+    bytes.remove_prefix(written);
+  }
+}

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// A fresh directory under the Windows temporary folder, removed at the end.
+struct scratch_dir {
+  scratch_dir()
+      : path(fs::temp_directory_path() / fs::unique_path("dupsweep-%%%%%%")) {
+    fs::create_directory(path);
+  }
+  ~scratch_dir() { fs::remove_all(path); }
+
+  std::string name() const { return path.string(); }
+  std::string file(const std::string& entry, const std::string& contents,
+                   std::time_t write_time) const {
+    const fs::path file_path = path / entry;
+    std::ofstream(file_path.string(), std::ios::binary) << contents;
+    fs::last_write_time(file_path, write_time);
+    return file_path.string();
+  }
+
+  fs::path path;
+};
+
+// Sets the process's current directory for one test.
+struct current_directory {
+  explicit current_directory(const fs::path& dir) : saved(fs::current_path()) {
+    fs::current_path(dir);
+  }
+  ~current_directory() { fs::current_path(saved); }
+  fs::path saved;
+};
+
+std::string with_slashes(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+TEST(Win32FileInfo, GivesSizeAndOrderedTimesOfRegularFilesOnly) {
+  scratch_dir dir;
+  const std::string older = dir.file("older.txt", "12345", 1000000000);
+  const std::string newer = dir.file("newer.txt", "", 1000000001);
+  fs::create_directory(dir.path / "sub");
+
+  ASSERT_TRUE(query_file_info(older));
+  ASSERT_TRUE(query_file_info(newer));
+  EXPECT_EQ(5u, query_file_info(older)->size);
+  EXPECT_EQ(0u, query_file_info(newer)->size);
+  EXPECT_LT(query_file_info(older)->write_time,
+            query_file_info(newer)->write_time);
+  EXPECT_FALSE(query_file_info(dir.name() + "\\sub"));
+  EXPECT_FALSE(query_file_info(dir.name() + "\\missing.txt"));
+}
+
+TEST(Win32ResolveDirectory, DropsTheFinalSeparatorAndWritesBackslashes) {
+  scratch_dir dir;
+  const std::string name = dir.name();
+
+  for (const std::string& text :
+       {name + "\\", name, with_slashes(name) + "/", with_slashes(name)}) {
+    const std::optional<resolved_directory> resolved = resolve_directory(text);
+    ASSERT_TRUE(resolved) << text;
+    EXPECT_EQ(name, resolved->name) << text;
+    EXPECT_TRUE(resolved->found) << text;
+  }
+}
+
+TEST(Win32ResolveDirectory, FoldsDotComponentsWithoutAskingTheFileSystem) {
+  scratch_dir dir;
+  const std::string name = dir.name();
+
+  EXPECT_EQ(name, resolve_directory(name + "\\.\\missing\\..\\")->name);
+  EXPECT_TRUE(resolve_directory(name + "\\.\\missing\\..\\")->found);
+  EXPECT_EQ(name, resolve_directory(name + "\\sub\\..")->name);
+}
+
+TEST(Win32ResolveDirectory, CompletesRelativeTextsAgainstTheCurrentDirectory) {
+  scratch_dir dir;
+  fs::create_directory(dir.path / "sub");
+  current_directory inside(dir.path);
+
+  EXPECT_EQ(dir.name(), resolve_directory(".\\")->name);
+  EXPECT_EQ(dir.name() + "\\sub", resolve_directory("sub\\")->name);
+  EXPECT_TRUE(resolve_directory("sub\\")->found);
+  EXPECT_EQ(dir.path.parent_path().string(), resolve_directory("..\\")->name);
+}
+
+TEST(Win32ResolveDirectory, KeepsTheBackslashOfADriveRoot) {
+  const std::string drive = fs::temp_directory_path().string().substr(0, 2);
+
+  EXPECT_EQ(drive + "\\", resolve_directory(drive + "\\")->name);
+  EXPECT_TRUE(resolve_directory(drive + "\\")->found);
+  EXPECT_EQ(drive + "\\", resolve_directory(drive + "\\x\\..\\..\\")->name);
+  EXPECT_EQ(drive + "\\", resolve_directory(drive + "/")->name);
+}
+
+TEST(Win32ResolveDirectory, ResolvesAMissingNameButDoesNotFindIt) {
+  scratch_dir dir;
+
+  const std::optional<resolved_directory> resolved =
+      resolve_directory(dir.name() + "\\missing\\");
+
+  ASSERT_TRUE(resolved);
+  EXPECT_EQ(dir.name() + "\\missing", resolved->name);
+  EXPECT_FALSE(resolved->found);
+}
+
+TEST(Win32ResolveDirectory, RefusesMalformedTextsAndDeviceNames) {
+  scratch_dir dir;
+  const std::string name = dir.name();
+
+  EXPECT_FALSE(resolve_directory(name + "/\\"));
+  EXPECT_FALSE(resolve_directory(name + "\\\\"));
+  EXPECT_FALSE(resolve_directory(name + "\\old.\\"));
+  EXPECT_FALSE(resolve_directory(name + "\\old \\"));
+  EXPECT_FALSE(resolve_directory(name + "\\a:b\\"));
+  EXPECT_FALSE(resolve_directory("\\\\.\\pipe\\"));
+  // The full-path service turns a device name anywhere into "\\.\nul".
+  EXPECT_FALSE(resolve_directory(name + "\\nul\\"));
+}
+
+}  // namespace
