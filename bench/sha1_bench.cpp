@@ -1,4 +1,5 @@
-// Throughput of the SHA-1 engine, each of its compressors, and OpenSSL's
+// Throughput of the SHA-1 engine, each of its compressors and lane kernels,
+// and OpenSSL's
 // SHA-1 as the yardstick, on the same buffers in one run. OpenSSL is linked
 // here only; the program never uses it.
 #include <benchmark/benchmark.h>
@@ -12,6 +13,7 @@
 
 #include "sha1/sha1.h"
 #include "sha1/sha1_compress.h"
+#include "sha1/sha1_lanes.h"
 
 namespace {
 
@@ -89,6 +91,24 @@ void openssl(benchmark::State& state) {
   report(state, data.size());
 }
 
+// All lanes of one kernel over `size` bytes each; bytes count every lane.
+void lane_kernel(benchmark::State& state, sha1_lane_kernel kernel) {
+  const std::size_t size = static_cast<std::size_t>(state.range(0));
+  const std::vector<unsigned char> data = test_data(size * kernel.width);
+  std::vector<std::uint32_t> chain_words(5 * kernel.width);
+  std::vector<std::uint32_t*> chains;
+  std::vector<const unsigned char*> blocks;
+  for (std::size_t lane = 0; lane < kernel.width; ++lane) {
+    chains.push_back(&chain_words[5 * lane]);
+    blocks.push_back(&data[size * lane]);
+  }
+  for (auto _ : state) {
+    kernel.compress(chains.data(), blocks.data(), size / 64);
+    benchmark::DoNotOptimize(chain_words.data());
+  }
+  report(state, data.size());
+}
+
 // Figures of a wrong engine are worthless: refuse to run if the engine and
 // OpenSSL disagree.
 void check_against_openssl() {
@@ -114,6 +134,11 @@ BENCHMARK(openssl)->Arg(16 << 10)->Arg(4 << 20);
 
 int main(int argc, char** argv) {
   check_against_openssl();
+  const sha1_lane_kernel_set kernels = sha1_lane_kernels_for_cpu();
+  for (std::size_t i = 0; i < kernels.count; ++i)
+    benchmark::RegisterBenchmark(kernels.kernels[i].name, &lane_kernel,
+                                 kernels.kernels[i])
+        ->Arg(256 << 10);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

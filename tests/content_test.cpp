@@ -103,3 +103,69 @@ TEST(ContentRun, HashesLargeFilesInChunksAndOddNamesByteForByte) {
   EXPECT_EQ(std::vector<std::string>{accented}, sorted_file_names(dir));
   EXPECT_TRUE(large == read_file(full_name(dir, accented)));
 }
+
+TEST(ContentRun, ReportsManyFilesOfMixedSizesInListOrder) {
+  // More files than the CPU hashes at once, short ones ending while long
+  // ones (several reads, one past the read buffer) are still being read:
+  // every line must still come out in list order with the right digest.
+  temp_dir dir;
+  std::map<std::string, std::string> digests;
+  std::vector<std::string> erased;
+  for (int i = 0; i < 10; ++i) {
+    const std::string number = std::to_string(i);
+    write_file(dir, "hello" + number, "hello", 1000 + i);
+    write_file(dir, "world" + number, "world", 2000 - i);
+    digests["hello" + number] = hello_digest;
+    digests["world" + number] = world_digest;
+    if (i != 9) erased.push_back("hello" + number);
+    if (i != 0) erased.push_back("world" + number);
+  }
+  const std::string long_text(600000, 'z');
+  const std::string huge_text(4194304 + 5, 'x');
+  write_file(dir, "long.a", long_text, 1000);
+  write_file(dir, "long.b", long_text, 2000);
+  write_file(dir, "long.c", long_text.substr(1) + "y", 3000);
+  write_file(dir, "huge.a", huge_text, 1000);
+  write_file(dir, "huge.b", huge_text, 2000);
+  write_file(dir, "empty.a", "", 1000);
+  write_file(dir, "empty.b", "", 2000);
+  digests["long.a"] = digests["long.b"] =
+      "29b2cacd1211b0446cb29de373376d0e814d866e";
+  digests["long.c"] = "7f751e777a73ea6e39048ec690a548ad8bb0b777";
+  digests["huge.a"] = digests["huge.b"] =
+      "85d31feca035a122f52421df8ad08afbdb109f36";
+  digests["empty.a"] = digests["empty.b"] = empty_digest;
+  erased.insert(erased.end(), {"long.a", "huge.a", "empty.a"});
+
+  const std::string expected =
+      working_in(dir, digest_lines(dir, digests) + erasing_lines(dir, erased));
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(expected, run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"empty.b", "hello9", "huge.b", "long.b",
+                                      "long.c", "world0"}),
+            sorted_file_names(dir));
+}
+
+TEST(ContentRun, HashesEveryFileWhenAllEndInOneRead) {
+  // Files that each end in their first read settle together, whatever the
+  // number read at once; the rest of the list must still be read.
+  temp_dir dir;
+  std::map<std::string, std::string> digests;
+  std::vector<std::string> erased;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "hello" + std::to_string(i);
+    write_file(dir, name, "hello", 1000 + i);
+    digests[name] = hello_digest;
+    if (i != 39) erased.push_back(name);
+  }
+  const std::string expected = working_in(
+      dir, digest_lines(dir, digests) + erasing_lines(dir, erased));
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(expected, run.out);
+  EXPECT_EQ(std::vector<std::string>{"hello39"}, sorted_file_names(dir));
+}

@@ -1,10 +1,14 @@
 #include "select/content.h"
 
+#include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "platform/platform.h"
+#include "sha1/sha1_lanes.h"
 
 namespace {
 
@@ -24,20 +28,141 @@ std::string hex_digest(const sha1_digest& digest) {
   return text;
 }
 
-// Prints the file's progress line; false when the file leaves the run.
-bool hash_record(file_record* record, unsigned char* buffer) {
-  write_text("Calculating sha1 for " + record->name + " ...");
-  std::unique_ptr<std::FILE, file_closer> file(open_regular_file(record->name));
-  if (!file) {
-    write_line("Error opening : " + record->name);
-    return false;
+// What one read gave. A short count means end of file or a read error; only
+// the first ends the digest, since a digest of a prefix would make different
+// files equal.
+struct chunk {
+  std::size_t count = 0;
+  bool last = false;
+  bool failed = false;
+};
+
+chunk read_chunk(std::FILE* file, unsigned char* buffer, std::size_t size) {
+  chunk read;
+  read.count = std::fread(buffer, 1, size, file);
+  read.last = read.count < size;
+  read.failed = read.last && std::ferror(file);
+  return read;
+}
+
+enum class outcome { hashing, hashed, open_failed, read_failed };
+
+// A file of the list from its opening to its line. Lines go out in list
+// order, so a file that ends before those opened earlier waits for them.
+struct job {
+  file_list::iterator record;
+  outcome result = outcome::hashing;
+};
+
+// One file being read through its own slice of the read buffer.
+struct lane {
+  job* current = nullptr;
+  std::unique_ptr<std::FILE, file_closer> file;
+  sha1_context context;
+  unsigned char* slice = nullptr;
+  chunk read;
+};
+
+struct pass_state {
+  file_list* files = nullptr;
+  file_list::iterator next;  ///< The first record not yet opened.
+  std::deque<job> jobs;      ///< Opened and not yet reported, in list order.
+  std::vector<lane> lanes;
+  std::size_t slice_size = 0;
+};
+
+// Whole blocks per slice keep every lane's pending block empty between
+// reads, so no bytes are copied but a file's last few.
+pass_state start_pass(file_list* files, unsigned char* buffer) {
+  pass_state state;
+  state.files = files;
+  state.next = files->begin();
+  state.lanes.resize(sha1_lane_count());
+  state.slice_size = read_buffer_size / state.lanes.size() / 64 * 64;
+  for (std::size_t i = 0; i < state.lanes.size(); ++i)
+    state.lanes[i].slice = buffer + i * state.slice_size;
+  return state;
+}
+
+// Opens the next file of the list that can be opened into `lane`; false when
+// none is left. Files that cannot be opened are settled on the way.
+bool start_next_file(pass_state* state, lane* lane) {
+  while (state->next != state->files->end()) {
+    state->jobs.push_back(job{state->next++});
+    lane->file.reset(open_regular_file(state->jobs.back().record->name));
+    if (!lane->file) {
+      state->jobs.back().result = outcome::open_failed;
+      continue;
+    }
+    lane->current = &state->jobs.back();
+    sha1_start(&lane->context);
+    return true;
   }
-  if (!hash_stream(file.get(), buffer, read_buffer_size, &record->digest)) {
-    write_line("Error reading : " + record->name);
-    return false;
+  return false;
+}
+
+void end_file(lane* lane) {
+  if (lane->read.failed) {
+    lane->current->result = outcome::read_failed;
+  } else {
+    sha1_finish(&lane->context, lane->current->record->digest.data());
+    lane->current->result = outcome::hashed;
   }
-  write_line(" ( " + hex_digest(record->digest) + " ) done.");
-  return true;
+  lane->file.reset();
+  lane->current = nullptr;
+}
+
+// Fills the lane's slice from its file, or from the next files when it ends
+// without a byte more, so that a lane idles only when the list is done.
+void fill_lane(pass_state* state, lane* lane) {
+  lane->read = chunk{};
+  while (lane->current != nullptr || start_next_file(state, lane)) {
+    lane->read = read_chunk(lane->file.get(), lane->slice, state->slice_size);
+    if (lane->read.count > 0) return;
+    end_file(lane);
+  }
+}
+
+void hash_round(pass_state* state) {
+  sha1_lane_input inputs[sha1_max_lanes];
+  std::size_t count = 0;
+  for (lane& lane : state->lanes)
+    if (lane.read.count > 0)
+      inputs[count++] = {&lane.context, lane.slice,
+                         static_cast<std::uint32_t>(lane.read.count)};
+  sha1_update_lanes(inputs, count);
+  for (lane& lane : state->lanes)
+    if (lane.current != nullptr && lane.read.last) end_file(&lane);
+}
+
+void report(const job& job) {
+  const std::string& name = job.record->name;
+  write_text("Calculating sha1 for " + name + " ...");
+  if (job.result == outcome::open_failed)
+    write_line("Error opening : " + name);
+  else if (job.result == outcome::read_failed)
+    write_line("Error reading : " + name);
+  else
+    write_line(" ( " + hex_digest(job.record->digest) + " ) done.");
+}
+
+// Reports the settled files at the head of the list; a file that cannot be
+// opened or read leaves the run.
+void report_settled(pass_state* state) {
+  while (!state->jobs.empty() &&
+         state->jobs.front().result != outcome::hashing) {
+    const job& job = state->jobs.front();
+    report(job);
+    if (job.result != outcome::hashed) state->files->erase(job.record);
+    state->jobs.pop_front();
+  }
+}
+
+// Every lane may end its file in the same round: the list decides.
+bool work_left(const pass_state& state) {
+  return state.next != state.files->end() ||
+         std::any_of(state.lanes.begin(), state.lanes.end(),
+                     [](const lane& lane) { return lane.current != nullptr; });
 }
 
 }  // namespace
@@ -46,30 +171,27 @@ bool hash_stream(std::FILE* file, unsigned char* buffer,
                  std::size_t buffer_size, sha1_digest* digest) {
   sha1_context context;
   sha1_start(&context);
-  for (;;) {
-    const std::size_t count = std::fread(buffer, 1, buffer_size, file);
-    if (count > 0)
-      sha1_update(&context, buffer, static_cast<std::uint32_t>(count));
-    // A short count means end of file or a read error; only the first ends
-    // the digest, since a digest of a prefix would make different files equal.
-    if (count < buffer_size) {
-      if (std::ferror(file)) return false;
-      break;
-    }
+  for (chunk read; !read.last;) {
+    read = read_chunk(file, buffer, buffer_size);
+    if (read.failed) return false;
+    sha1_update(&context, buffer, static_cast<std::uint32_t>(read.count));
   }
   sha1_finish(&context, digest->data());
   return true;
 }
 
+// Every lane reads one slice per round and the lanes are hashed together;
+// a lane whose file ends takes the next file of the list, whatever its size
+// group, so pairs of small files keep all lanes busy as well as large ones.
 void content_pass(file_list* files) {
   write_line("Calculating sha1 ...");
   const std::unique_ptr<unsigned char[]> read_buffer(
       new unsigned char[read_buffer_size]);
-  for (auto it = files->begin(); it != files->end();) {
-    if (hash_record(&*it, read_buffer.get()))
-      ++it;
-    else
-      it = files->erase(it);
-  }
+  pass_state state = start_pass(files, read_buffer.get());
+  do {
+    for (lane& lane : state.lanes) fill_lane(&state, &lane);
+    hash_round(&state);
+    report_settled(&state);
+  } while (work_left(state));
   mark_equal_digests(files);
 }
