@@ -1,6 +1,7 @@
-#include "select/content.h"
+#include "select/select.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
@@ -166,19 +167,6 @@ bool work_left(const pass_state& state) {
 }
 
 }  // namespace
-
-bool hash_stream(std::FILE* file, unsigned char* buffer,
-                 std::size_t buffer_size, sha1_digest* digest) {
-  sha1_context context;
-  sha1_start(&context);
-  for (chunk read; !read.last;) {
-    read = read_chunk(file, buffer, buffer_size);
-    if (read.failed) return false;
-    sha1_update(&context, buffer, static_cast<std::uint32_t>(read.count));
-  }
-  sha1_finish(&context, digest->data());
-  return true;
-}
 
 // Every lane reads one slice per round and the lanes are hashed together;
 // a lane whose file ends takes the next file of the list, whatever its size
