@@ -1,15 +1,22 @@
+#include <cpuid.h>
+
 #include <optional>
 
 #include "sha1/sha1_compress.h"
 
 namespace {
 
+// Asked of the CPU directly: clang's run-time feature test does not know the
+// SHA extensions. They use only the XMM registers, which every x86 system
+// saves, so no question to the system is needed.
 bool has_sha_extensions() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   // The SHA instructions alone are not enough: the compressors also
   // byte-swap with SSSE3 and extract a lane with SSE4.1.
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-         __builtin_cpu_supports("ssse3");
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_SSSE3) ||
+      !(ecx & bit_SSE4_1))
+    return false;
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_SHA);
 }
 
 // The byte swap of the AVX-512 loads needs BW besides F. The support test
