@@ -161,8 +161,8 @@ TEST(ContentRun, HashesEveryFileWhenAllEndInOneRead) {
     digests[name] = hello_digest;
     if (i != 39) erased.push_back(name);
   }
-  const std::string expected = working_in(
-      dir, digest_lines(dir, digests) + erasing_lines(dir, erased));
+  const std::string expected =
+      working_in(dir, digest_lines(dir, digests) + erasing_lines(dir, erased));
 
   const run_result run = run_program({dir.path});
 

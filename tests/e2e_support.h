@@ -68,5 +68,10 @@ std::string read_file(const std::string& path);
 /// The standard output of a run that scanned `dir` and then wrote `rest`.
 std::string working_in(const temp_dir& dir, const std::string& rest);
 
+/// Makes the file at `path` one whose deletion the system refuses (read-only
+/// on Windows, immutable on POSIX), or undoes that. False when this system
+/// or file system cannot do it.
+bool set_undeletable(const std::string& path, bool on);
+
 /// The notice of an abnormal end, byte for byte.
 extern const char termination_notice[];

@@ -2,6 +2,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "e2e_support.h"
 
 namespace {
@@ -52,4 +54,11 @@ run_result run_program(const std::vector<std::string>& arguments,
   result.err = read_file(err_name);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+bool set_undeletable(const std::string& path, bool on) {
+  // chattr +i makes even root's unlink fail; not every file system has it.
+  const std::string command =
+      std::string("chattr ") + (on ? "+i '" : "-i '") + path + "' 2>/dev/null";
+  return std::system(command.c_str()) == 0;
 }

@@ -107,3 +107,12 @@ run_result run_program(const std::vector<std::string>& arguments,
   result.err = read_file(err_name);
   return result;
 }
+
+bool set_undeletable(const std::string& path, bool on) {
+  // The read-only attribute makes DeleteFile fail with "access denied".
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD changed = on ? attributes | FILE_ATTRIBUTE_READONLY
+                           : attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+  return SetFileAttributesA(path.c_str(), changed) != 0;
+}

@@ -10,16 +10,6 @@
 
 #include "e2e_support.h"
 
-namespace {
-
-bool set_immutable(const std::string& path, bool on) {
-  const std::string command =
-      std::string("chattr ") + (on ? "+i '" : "-i '") + path + "' 2>/dev/null";
-  return std::system(command.c_str()) == 0;
-}
-
-}  // namespace
-
 TEST(PosixRun, PassesOverLinksAndPipes) {
   temp_dir dir;
   write_file(dir, "target", "abc", 1000);
@@ -41,31 +31,6 @@ TEST(PosixRun, PassesOverLinksAndPipes) {
   const std::vector<std::string> kept = {"pipe", "target", "zlink", "zzlink"};
   EXPECT_EQ(kept, sorted_file_names(dir));
   EXPECT_EQ("abc", read_file(full_name(dir, "target")));
-}
-
-TEST(PosixRun, EndsAbnormallyWhenADeletionIsRefused) {
-  temp_dir dir;
-  write_file(dir, "a", "abc", 1000);
-  write_file(dir, "b", "abc", 1000);
-  write_file(dir, "c", "abc", 1000);
-  write_file(dir, "keep", "abc", 2000);
-  const std::vector<std::string> marked =
-      in_listing_order(dir, {"a", "b", "c"});
-  if (!set_immutable(full_name(dir, marked[1]), true))
-    GTEST_SKIP() << "chattr +i is not available here";
-
-  const run_result run = run_program({"--nosha1", dir.path});
-  set_immutable(full_name(dir, marked[1]), false);
-
-  EXPECT_EQ(
-      working_in(dir, "Erasing : " + full_name(dir, marked[0]) +
-                          "\nErasing : " + full_name(dir, marked[1]) + "\n"),
-      run.out);
-  EXPECT_EQ(termination_notice, run.err);
-  EXPECT_EQ(3, run.exit_code);
-  std::vector<std::string> kept = {marked[1], marked[2], "keep"};
-  std::sort(kept.begin(), kept.end());
-  EXPECT_EQ(kept, sorted_file_names(dir));
 }
 
 TEST(PosixRun, KeepsFilesThatCannotBeOpenedAndComparesTheirPartners) {

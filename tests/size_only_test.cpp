@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -43,4 +44,30 @@ TEST(SizeOnlyRun, NeverEntersOrErasesSubdirectories) {
   const std::vector<std::string> kept = {"a", "sub"};
   EXPECT_EQ(kept, sorted_file_names(dir));
   EXPECT_EQ("xyz", read_file(full_name(dir, "sub/b")));
+}
+
+TEST(SizeOnlyRun, EndsAbnormallyWhenADeletionIsRefused) {
+  temp_dir dir;
+  write_file(dir, "a", "abc", 1000);
+  write_file(dir, "b", "abc", 1000);
+  write_file(dir, "c", "abc", 1000);
+  write_file(dir, "keep", "abc", 2000);
+  const std::vector<std::string> marked =
+      in_listing_order(dir, {"a", "b", "c"});
+  if (!set_undeletable(full_name(dir, marked[1]), true))
+    GTEST_SKIP() << "no file here can be made undeletable";
+
+  const run_result run = run_program({"--nosha1", dir.path});
+  set_undeletable(full_name(dir, marked[1]), false);
+
+  // The last line names the file still there; the one after it is untouched.
+  EXPECT_EQ(
+      working_in(dir, "Erasing : " + full_name(dir, marked[0]) +
+                          "\nErasing : " + full_name(dir, marked[1]) + "\n"),
+      run.out);
+  EXPECT_EQ(termination_notice, run.err);
+  EXPECT_EQ(3, run.exit_code);
+  std::vector<std::string> kept = {marked[1], marked[2], "keep"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, sorted_file_names(dir));
 }

@@ -41,11 +41,6 @@ std::string with_slashes(std::string text) {
   return text;
 }
 
-void set_read_only(const std::string& path, bool on) {
-  const fs::perms write = fs::owner_write | fs::group_write | fs::others_write;
-  fs::permissions(path, (on ? fs::remove_perms : fs::add_perms) | write);
-}
-
 }  // namespace
 
 TEST(WindowsRun, ListsADriveRootWithASingleBackslash) {
@@ -111,30 +106,6 @@ TEST(WindowsRun, RefusesDirectoryTextsThatBreakTheNameRules) {
   }
   EXPECT_TRUE(fs::exists(full_name(dir, "old\\x")));
   EXPECT_TRUE(fs::exists(full_name(dir, "old\\y")));
-}
-
-TEST(WindowsRun, EndsAbnormallyWhenADeletionIsRefused) {
-  temp_dir dir;
-  write_file(dir, "a", "abc", 1000);
-  write_file(dir, "b", "abc", 1000);
-  write_file(dir, "c", "abc", 1000);
-  write_file(dir, "keep", "abc", 2000);
-  const std::vector<std::string> marked =
-      in_listing_order(dir, {"a", "b", "c"});
-  set_read_only(full_name(dir, marked[1]), true);
-
-  const run_result run = run_program({"--nosha1", dir.path});
-  set_read_only(full_name(dir, marked[1]), false);
-
-  EXPECT_EQ(
-      working_in(dir, "Erasing : " + full_name(dir, marked[0]) +
-                          "\nErasing : " + full_name(dir, marked[1]) + "\n"),
-      run.out);
-  EXPECT_EQ(termination_notice, run.err);
-  EXPECT_EQ(3, run.exit_code);
-  std::vector<std::string> kept = {marked[1], marked[2], "keep"};
-  std::sort(kept.begin(), kept.end());
-  EXPECT_EQ(kept, sorted_file_names(dir));
 }
 
 TEST(WindowsRun, ReachesNamesOutsideTheSystemCodePage) {
