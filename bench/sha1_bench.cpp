@@ -2,14 +2,14 @@
 // and OpenSSL's
 // SHA-1 as the yardstick, on the same buffers in one run. OpenSSL is linked
 // here only; the program never uses it.
-#include <benchmark/benchmark.h>
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
 
 #include "sha1/sha1.h"
 #include "sha1/sha1_compress.h"

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <map>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

@@ -1,10 +1,11 @@
 #include "e2e_support.h"
 
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <ctime>
 #include <fstream>
 #include <sstream>
+
+#include <boost/filesystem.hpp>
 
 namespace fs = boost::filesystem;
 

@@ -2,7 +2,6 @@
 // missing rights, sizes beyond 32 bits, very large directories, the longest
 // names and a directory reached through a link. Nothing may be lost in any.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

@@ -1,5 +1,4 @@
 // Cases that need POSIX file kinds and tools: links, pipes, immutable files.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

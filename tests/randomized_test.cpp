@@ -4,12 +4,10 @@
 // equal sizes with different contents, exact copies and equal times are
 // common, and names collide in their leading bytes.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -20,6 +18,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

@@ -1,13 +1,13 @@
 // Cases that only the Windows program has: drive roots, both separators, the
 // name rules of Windows, and the read-only attribute.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

@@ -1,9 +1,9 @@
 #include "erase/erase.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

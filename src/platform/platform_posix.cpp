@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -9,6 +7,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/platform.h"
 #include "platform/posix_path_rules.h"
 
 namespace {

@@ -1,11 +1,12 @@
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 #include "platform/platform.h"

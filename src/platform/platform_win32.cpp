@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -8,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/win32_path_rules.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <ctime>
 #include <fstream>
 #include <string>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 

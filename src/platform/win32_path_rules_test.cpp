@@ -1,8 +1,8 @@
 #include "platform/win32_path_rules.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,8 +1,9 @@
 #include "scan/scan.h"
 
-#include <boost/filesystem.hpp>
 #include <exception>
 #include <optional>
+
+#include <boost/filesystem.hpp>
 
 #include "console/console.h"
 #include "platform/platform.h"

@@ -1,10 +1,10 @@
 #include "scan/scan.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "e2e_support.h"
 

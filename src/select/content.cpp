@@ -1,5 +1,3 @@
-#include "select/select.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -9,6 +7,7 @@
 
 #include "console/console.h"
 #include "platform/platform.h"
+#include "select/select.h"
 #include "sha1/sha1_lanes.h"
 
 namespace {

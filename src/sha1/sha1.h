@@ -26,8 +26,7 @@ void sha1_start(sha1_context* context);
 
 /// Feeds `length` bytes at `data` (any alignment; may be null when `length`
 /// is 0, which changes nothing).
-void sha1_update(sha1_context* context, const void* data,
-                 std::uint32_t length);
+void sha1_update(sha1_context* context, const void* data, std::uint32_t length);
 
 /// Pads the message and writes its 20-byte digest to `digest`, H0's most
 /// significant byte first. The context is spent afterwards (its count then

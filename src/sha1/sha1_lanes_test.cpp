@@ -1,12 +1,12 @@
 #include "sha1/sha1_lanes.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "sha1/sha1_compress.h"
 

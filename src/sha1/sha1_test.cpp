@@ -1,7 +1,5 @@
 #include "sha1/sha1.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +7,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "sha1/sha1_compress.h"
 
