@@ -1,10 +1,10 @@
+#include "e2e_support.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-
-#include "e2e_support.h"
 
 namespace {
 

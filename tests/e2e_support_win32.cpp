@@ -1,8 +1,8 @@
+#include "e2e_support.h"
+
 #include <windows.h>
 
 #include <algorithm>
-
-#include "e2e_support.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <limits>
 
-#include "platform/platform.h"
 #include "platform/posix_path_rules.h"
 
 namespace {

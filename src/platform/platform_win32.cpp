@@ -1,3 +1,5 @@
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -6,7 +8,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/win32_path_rules.h"
 
 namespace {
