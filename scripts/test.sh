@@ -5,6 +5,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 top="$(dirname "$here")"
 
 "$here/install_deps.sh" $(cat "$here/native_packages.txt")
+"$here/check_format.sh"
 cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DDUPSWEEP_WERROR=ON
 cmake --build "$top/build" -j"$(nproc)"
 ctest --test-dir "$top/build" --output-on-failure -j"$(nproc)"
