@@ -1,9 +1,11 @@
 #include "e2e_support.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include <boost/filesystem.hpp>
 
@@ -17,15 +19,36 @@ const char termination_notice[] =
 temp_dir::temp_dir() {
   const fs::path made = fs::temp_directory_path() /
                         fs::unique_path("dupsweep-test-%%%%-%%%%-%%%%");
-  fs::create_directory(made);
+  // A folder of that name already there would not be the test's own.
+  require(fs::create_directory(made), "creating " + made.string());
   root = fs::canonical(made).make_preferred().string();
   path = (fs::path(root) / "d").string();
   fs::create_directory(path);
 }
 
+namespace {
+
+// A test may end early in a folder it took its owner's rights from; the
+// owner may always give them back, and needs them to remove what is inside.
+void give_back_rights(const fs::path& dir) {
+  boost::system::error_code ignored;
+  fs::permissions(dir, fs::add_perms | fs::owner_all, ignored);
+  for (fs::directory_iterator it(dir, ignored), end; it != end;
+       it.increment(ignored)) {
+    if (fs::is_directory(it->symlink_status())) give_back_rights(it->path());
+  }
+}
+
+}  // namespace
+
 temp_dir::~temp_dir() {
+  give_back_rights(root);
   boost::system::error_code ignored;
   fs::remove_all(root, ignored);
+}
+
+void require(bool ok, const std::string& what) {
+  if (!ok) throw std::system_error(errno, std::generic_category(), what);
 }
 
 std::string program_path() { return DUPSWEEP_PROGRAM; }
@@ -34,7 +57,10 @@ void write_file(const temp_dir& dir, const std::string& name,
                 const std::string& contents, std::int64_t write_time) {
   const fs::path file = fs::path(dir.path) / name;
   fs::create_directories(file.parent_path());
-  std::ofstream(file.string(), std::ios::binary) << contents;
+  std::ofstream out(file.string(), std::ios::binary);
+  out << contents;
+  out.close();
+  require(!out.fail(), "writing " + file.string());
   fs::last_write_time(file, static_cast<std::time_t>(write_time));
 }
 

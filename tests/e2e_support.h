@@ -27,7 +27,9 @@ struct run_result {
 
 /// How to start the program.
 struct run_options {
-  std::string working_directory;  ///< Empty: the test's own.
+  /// Empty: a fresh temporary directory, so that a relative argument can
+  /// never name anything outside the test's own folders.
+  std::string working_directory;
   /// Words put before the program, e.g. to drop privileges.
   std::vector<std::string> prefix;
 };
@@ -68,10 +70,29 @@ std::string read_file(const std::string& path);
 /// The standard output of a run that scanned `dir` and then wrote `rest`.
 std::string working_in(const temp_dir& dir, const std::string& rest);
 
-/// Makes the file at `path` one whose deletion the system refuses (read-only
-/// on Windows, immutable on POSIX), or undoes that. False when this system
-/// or file system cannot do it.
-bool set_undeletable(const std::string& path, bool on);
+/// While it lives, the file at `path` is one whose deletion the system
+/// refuses (read-only on Windows, immutable on POSIX). The destructor gives
+/// the file back, also when a failed assertion ends the test early, so that
+/// its temporary directory can still be removed.
+struct undeletable_file {
+  explicit undeletable_file(const std::string& path);
+  ~undeletable_file();
+  undeletable_file(const undeletable_file&) = delete;
+  undeletable_file& operator=(const undeletable_file&) = delete;
+
+  std::string path;
+  bool made = false;  ///< False when this system or file system cannot.
+};
+
+/// Options that run the program as a user without privileges: as nobody
+/// through setpriv when the tests run as root, as they are otherwise. POSIX
+/// builds only.
+run_options as_unprivileged_user();
+
+/// Throws std::system_error naming `what` and errno's meaning when `ok` is
+/// false: a set-up step that failed would leave a test checking less than
+/// it claims.
+void require(bool ok, const std::string& what);
 
 /// The notice of an abnormal end, byte for byte.
 extern const char termination_notice[];

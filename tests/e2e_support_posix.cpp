@@ -1,26 +1,57 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cerrno>
+#include <cstdio>
 
 namespace {
 
-[[noreturn]] void run_child(const std::vector<std::string>& words,
-                            const run_options& options, int out, int err) {
-  if (!options.working_directory.empty() &&
-      chdir(options.working_directory.c_str()) != 0)
+// Between fork and exec only calls that are safe in a child are made; a
+// failure shows as exit code 126, as a shell reports a command it could not
+// start.
+[[noreturn]] void run_child(char* const* argv,
+                            const std::string& working_directory, int out,
+                            int err) {
+  if (chdir(working_directory.c_str()) != 0 || dup2(out, STDOUT_FILENO) < 0 ||
+      dup2(err, STDERR_FILENO) < 0)
     _exit(126);
-  dup2(out, STDOUT_FILENO);
-  dup2(err, STDERR_FILENO);
-  std::vector<char*> argv;
-  for (const std::string& word : words)
-    argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
+  execvp(argv[0], argv);
   _exit(127);
+}
+
+int output_file(const std::string& name) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  require(fd >= 0, "creating " + name);
+  return fd;
+}
+
+int wait_for(pid_t child) {
+  int status = 0;
+  pid_t waited;
+  while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  require(waited == child, "waiting for the program");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The immutable flag makes even root's unlink fail. Only a process with
+// CAP_LINUX_IMMUTABLE may set it, and not every file system has it.
+bool set_immutable(const std::string& path, bool on) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return done;
 }
 
 }  // namespace
@@ -32,33 +63,51 @@ std::string native_separators(std::string text) { return text; }
 run_result run_program(const std::vector<std::string>& arguments,
                        const run_options& options) {
   // The output goes to files in a directory of its own, never into the
-  // directory the program scans.
+  // directory the program scans; that directory's empty "d" is where the
+  // program runs unless told otherwise.
   temp_dir capture;
   const std::string out_name = capture.root + "/out";
   const std::string err_name = capture.root + "/err";
+  const std::string& working_directory = options.working_directory.empty()
+                                             ? capture.path
+                                             : options.working_directory;
   std::vector<std::string> words = options.prefix;
   words.push_back(program_path());
   words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
 
-  const int out = open(out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int out = output_file(out_name);
+  const int err = output_file(err_name);
   const pid_t child = fork();
-  if (child == 0) run_child(words, options, out, err);
+  if (child == 0) run_child(argv.data(), working_directory, out, err);
+  const int fork_error = errno;
   close(out);
   close(err);
-  int status = 0;
-  waitpid(child, &status, 0);
+  errno = fork_error;
+  require(child > 0, "starting the program");
 
   run_result result;
+  result.exit_code = wait_for(child);
   result.out = read_file(out_name);
   result.err = read_file(err_name);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 
-bool set_undeletable(const std::string& path, bool on) {
-  // chattr +i makes even root's unlink fail; not every file system has it.
-  const std::string command =
-      std::string("chattr ") + (on ? "+i '" : "-i '") + path + "' 2>/dev/null";
-  return std::system(command.c_str()) == 0;
+undeletable_file::undeletable_file(const std::string& path)
+    : path(path), made(set_immutable(path, true)) {}
+
+undeletable_file::~undeletable_file() {
+  if (made && !set_immutable(path, false))
+    std::fprintf(stderr, "%s stays immutable: remove it with chattr -i\n",
+                 path.c_str());
+}
+
+run_options as_unprivileged_user() {
+  run_options options;
+  if (geteuid() == 0)
+    options.prefix = {"setpriv", "--reuid=65534", "--regid=65534",
+                      "--clear-groups"};
+  return options;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <system_error>
 
 namespace {
 
@@ -32,16 +34,27 @@ std::string quoted(const std::string& argument) {
   return out + "\"";
 }
 
-HANDLE inheritable_file(const std::string& name) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// As require, with the system's own error code and text.
+void require_win32(bool ok, const std::string& what) {
+  if (!ok)
+    throw std::system_error(static_cast<int>(GetLastError()),
+                            std::system_category(), what);
 }
 
-// Runs `command_line` with standard output and error in the two files and
-// returns its exit code, or -2 when it cannot be started.
-int run_with_output(std::string command_line, const run_options& options,
-                    HANDLE out, HANDLE err) {
+HANDLE inheritable_file(const std::string& name) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const HANDLE file =
+      CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  require_win32(file != INVALID_HANDLE_VALUE, "creating " + name);
+  return file;
+}
+
+// Runs `command_line` in `working_directory` with standard output and error
+// in the two files and returns its exit code.
+int run_with_output(std::string command_line,
+                    const std::string& working_directory, HANDLE out,
+                    HANDLE err) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -50,18 +63,18 @@ int run_with_output(std::string command_line, const run_options& options,
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
   const std::string application = windows_path(program_path());
-  if (!CreateProcessA(application.c_str(), command_line.data(), nullptr,
-                      nullptr, TRUE, 0, nullptr,
-                      options.working_directory.empty()
-                          ? nullptr
-                          : options.working_directory.c_str(),
-                      &startup, &process))
-    return -2;
-  WaitForSingleObject(process.hProcess, INFINITE);
+  require_win32(
+      CreateProcessA(application.c_str(), command_line.data(), nullptr, nullptr,
+                     TRUE, 0, nullptr, working_directory.c_str(), &startup,
+                     &process) != 0,
+      "starting " + application);
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  const bool ended =
+      WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.hProcess, &code) != 0;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  require_win32(ended, "waiting for " + application);
   return static_cast<int>(code);
 }
 
@@ -74,6 +87,15 @@ std::string without_carriage_returns(const std::string& text) {
       out += text[i];
   }
   return out;
+}
+
+// The read-only attribute makes DeleteFile fail with "access denied".
+bool set_read_only(const std::string& path, bool on) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD changed = on ? attributes | FILE_ATTRIBUTE_READONLY
+                           : attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+  return SetFileAttributesA(path.c_str(), changed) != 0;
 }
 
 }  // namespace
@@ -94,13 +116,19 @@ run_result run_program(const std::vector<std::string>& arguments,
   for (const std::string& argument : arguments)
     command_line += " " + quoted(argument);
 
+  // The program runs in the capture directory's empty "d" unless told
+  // otherwise.
   temp_dir capture;
   const std::string out_name = capture.root + "\\out";
   const std::string err_name = capture.root + "\\err";
   const HANDLE out = inheritable_file(out_name);
   const HANDLE err = inheritable_file(err_name);
   run_result result;
-  result.exit_code = run_with_output(command_line, options, out, err);
+  result.exit_code = run_with_output(command_line,
+                                     options.working_directory.empty()
+                                         ? capture.path
+                                         : options.working_directory,
+                                     out, err);
   CloseHandle(out);
   CloseHandle(err);
   result.out = without_carriage_returns(read_file(out_name));
@@ -108,11 +136,10 @@ run_result run_program(const std::vector<std::string>& arguments,
   return result;
 }
 
-bool set_undeletable(const std::string& path, bool on) {
-  // The read-only attribute makes DeleteFile fail with "access denied".
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  const DWORD changed = on ? attributes | FILE_ATTRIBUTE_READONLY
-                           : attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
-  return SetFileAttributesA(path.c_str(), changed) != 0;
+undeletable_file::undeletable_file(const std::string& path)
+    : path(path), made(set_read_only(path, true)) {}
+
+undeletable_file::~undeletable_file() {
+  if (made && !set_read_only(path, false))
+    std::fprintf(stderr, "%s stays read-only\n", path.c_str());
 }

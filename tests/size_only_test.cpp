@@ -54,11 +54,10 @@ TEST(SizeOnlyRun, EndsAbnormallyWhenADeletionIsRefused) {
   write_file(dir, "keep", "abc", 2000);
   const std::vector<std::string> marked =
       in_listing_order(dir, {"a", "b", "c"});
-  if (!set_undeletable(full_name(dir, marked[1]), true))
-    GTEST_SKIP() << "no file here can be made undeletable";
+  const undeletable_file refused(full_name(dir, marked[1]));
+  if (!refused.made) GTEST_SKIP() << "no file here can be made undeletable";
 
   const run_result run = run_program({"--nosha1", dir.path});
-  set_undeletable(full_name(dir, marked[1]), false);
 
   // The last line names the file still there; the one after it is untouched.
   EXPECT_EQ(
