@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,13 +18,6 @@
 namespace {
 
 const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
-
-run_options unprivileged() {
-  run_options options;
-  options.prefix = {"setpriv", "--reuid=65534", "--regid=65534",
-                    "--clear-groups"};
-  return options;
-}
 
 // In the sanitizer build the shim may come before the sanitizer's runtime,
 // and the leak check cannot run under strace; neither changes what is tested.
@@ -136,28 +128,26 @@ TEST(FaultRun, PassesOverFilesThatVanishOrBecomePipesMidRun) {
 }
 
 TEST(FaultRun, KeepsAFileWhoseReadFailsMidway) {
-  // strace makes the second read of the newest copy fail, after its first
-  // 4 MiB were read: a digest of that part must not make it a duplicate, and
-  // it must not be erased. A real failing disk would be harder to arrange.
-  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "strace cannot trace here";
+  // strace makes the second read of the newest copy fail, after the first
+  // slice of the read buffer was filled: a digest of that part must not make
+  // it a duplicate, and it must not be erased. A real failing disk would be
+  // harder to arrange.
   temp_dir dir;
+  // Its log goes beside the scanned directory: strace creates whatever path
+  // it is given.
+  run_options traced;
+  traced.prefix = {"env", sanitizer_options,       "strace", "-f", "-qq",
+                   "-o",  dir.root + "/strace.log"};
+  if (run_program({"--nosha1", dir.path}, traced).exit_code != 0)
+    GTEST_SKIP() << "strace cannot trace here";
   const std::string contents(4194304 + 5, 'x');
   write_file(dir, "a", contents, 1000);
   write_file(dir, "b", contents, 2000);
   write_file(dir, "c", contents, 3000);
-  run_options injected;
-  injected.prefix = {"env",
-                     sanitizer_options,
-                     "strace",
-                     "-f",
-                     "-qq",
-                     "-o",
-                     "/dev/null",
-                     "-P",
-                     full_name(dir, "c"),
-                     "-e",
-                     "inject=read:error=EIO:when=2"};
+  run_options injected = traced;
+  injected.prefix.insert(
+      injected.prefix.end(),
+      {"-P", full_name(dir, "c"), "-e", "inject=read:error=EIO:when=2"});
   std::string expected = "Calculating sha1 ...\n";
   for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
     expected += digest_line(
@@ -178,23 +168,23 @@ TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
   temp_dir dir;
   write_file(dir, "old", "abc", 1000);
   write_file(dir, "new", "xyz", 2000);
-  chmod(dir.root.c_str(), 0755);
-  chmod(dir.path.c_str(), 0555);  // listable and readable, not writable
+  ASSERT_EQ(0, chmod(dir.root.c_str(), 0755));
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));  // listable, not writable
 
-  run_result run = run_program({"--nosha1", dir.path}, unprivileged());
+  run_result run = run_program({"--nosha1", dir.path}, as_unprivileged_user());
 
   EXPECT_EQ(working_in(dir, erasing(dir, "old")), run.out);
   EXPECT_EQ(termination_notice, run.err);
   EXPECT_EQ(3, run.exit_code);
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
 
-  chmod(dir.path.c_str(), 0311);  // may delete, but not list
-  run = run_program({"--nosha1", dir.path}, unprivileged());
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0311));  // may delete, not list
+  run = run_program({"--nosha1", dir.path}, as_unprivileged_user());
 
   EXPECT_EQ(working_in(dir, "Nothing to erase (no duplicate found).\n"),
             run.out);
   EXPECT_EQ(0, run.exit_code);
-  chmod(dir.path.c_str(), 0755);
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
 }
 

@@ -1,9 +1,9 @@
-// Cases that need POSIX file kinds and tools: links, pipes, immutable files.
+// Cases that need POSIX file kinds and rights: links, pipes, unreadable files
+// and a directory that refuses deletion.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -39,14 +39,11 @@ TEST(PosixRun, KeepsFilesThatCannotBeOpenedAndComparesTheirPartners) {
   write_file(dir, "locked", "hello", 3000);  // newest, but unreadable
   write_file(dir, "old", "hello", 1000);
   write_file(dir, "new", "hello", 2000);
-  chmod(full_name(dir, "locked").c_str(), 0);
+  ASSERT_EQ(0, chmod(full_name(dir, "locked").c_str(), 0));
   // The program runs unprivileged: root reads every file whatever its mode.
   // It may still delete, since the directory is open to all.
-  chmod(dir.root.c_str(), 0777);
-  chmod(dir.path.c_str(), 0777);
-  run_options unprivileged;
-  unprivileged.prefix = {"setpriv", "--reuid=65534", "--regid=65534",
-                         "--clear-groups"};
+  ASSERT_EQ(0, chmod(dir.root.c_str(), 0777));
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0777));
 
   std::string expected = "Calculating sha1 ...\n";
   for (const std::string& name :
@@ -58,10 +55,39 @@ TEST(PosixRun, KeepsFilesThatCannotBeOpenedAndComparesTheirPartners) {
                 "\n";
   expected += "Erasing : " + full_name(dir, "old") + "\n";
 
-  const run_result run = run_program({dir.path}, unprivileged);
+  const run_result run = run_program({dir.path}, as_unprivileged_user());
 
   EXPECT_EQ(working_in(dir, expected), run.out);
   EXPECT_EQ(0, run.exit_code);
   EXPECT_EQ((std::vector<std::string>{"locked", "new"}),
             sorted_file_names(dir));
+}
+
+TEST(PosixRun, EndsAbnormallyWhereTheDirectoryRefusesDeletion) {
+  // Without write permission on the directory no user but root may delete
+  // in it: the first deletion fails, and every file stays as it was.
+  temp_dir dir;
+  write_file(dir, "old", "hello", 1000);
+  write_file(dir, "new", "hello", 2000);
+  write_file(dir, "other", "world", 1000);
+  ASSERT_EQ(0, chmod(dir.root.c_str(), 0755));
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0555));
+
+  std::string expected = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, {"old", "new", "other"}))
+    expected += "Calculating sha1 for " + full_name(dir, name) + " ... ( " +
+                (name == "other" ? "7c211433f02071597741e6ff5a8ea34789abbf43"
+                                 : "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d") +
+                " ) done.\n";
+  expected += "Erasing : " + full_name(dir, "old") + "\n";
+
+  const run_result run = run_program({dir.path}, as_unprivileged_user());
+
+  EXPECT_EQ(working_in(dir, expected), run.out);
+  EXPECT_EQ(termination_notice, run.err);
+  EXPECT_EQ(3, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"new", "old", "other"}),
+            sorted_file_names(dir));
+  EXPECT_EQ("hello", read_file(full_name(dir, "old")));
+  EXPECT_EQ("hello", read_file(full_name(dir, "new")));
 }
