@@ -60,16 +60,21 @@ const std::map<std::string, std::string>& pool_digests() {
     std::string command = "sha1sum";
     for (std::size_t i = 0; i < content_pool().size(); ++i) {
       const std::string name = scratch.path + "/" + std::to_string(i);
-      std::ofstream(name, std::ios::binary) << content_pool()[i];
+      std::ofstream out(name, std::ios::binary);
+      out << content_pool()[i];
+      out.close();
+      require(!out.fail(), "writing " + name);
       command += " '" + name + "'";
     }
     std::map<std::string, std::string> by_content;
     std::FILE* pipe = popen(command.c_str(), "r");
+    require(pipe != nullptr, "starting sha1sum");
     char line[4096];
     for (const std::string& contents : content_pool())
-      if (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr)
+      if (std::fgets(line, sizeof line, pipe) != nullptr)
         by_content[contents] = std::string(line, 40);
-    if (pipe != nullptr) pclose(pipe);
+    require(pclose(pipe) == 0 && by_content.size() == content_pool().size(),
+            "computing digests with sha1sum");
     return by_content;
   }();
   return digests;
@@ -96,9 +101,13 @@ std::string random_name(std::mt19937_64* random, std::set<std::string>* used) {
 
 void write_with_time(const std::string& path, const std::string& contents,
                      const timespec& time) {
-  std::ofstream(path, std::ios::binary) << contents;
+  std::ofstream out(path, std::ios::binary);
+  out << contents;
+  out.close();
+  require(!out.fail(), "writing " + path);
   const timespec times[2] = {time, time};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
+  require(utimensat(AT_FDCWD, path.c_str(), times, 0) == 0,
+          "setting the time of " + path);
 }
 
 const std::string& random_contents(std::mt19937_64* random) {
@@ -129,15 +138,17 @@ std::vector<std::string> populate(const temp_dir& dir,
   }
   if (!files.empty() && (*random)() % 4 == 0) {
     files.push_back(random_name(random, &used));
-    link((dir.path + "/" + files[0]).c_str(),
-         (dir.path + "/" + files.back()).c_str());
+    require(link((dir.path + "/" + files[0]).c_str(),
+                 (dir.path + "/" + files.back()).c_str()) == 0,
+            "linking " + files.back());
   }
   for (int i = static_cast<int>((*random)() % 3); i > 0; --i) {
     const std::string target = files.empty() || (*random)() % 2 == 0
                                    ? "../sibling/missing"
                                    : files[(*random)() % files.size()];
-    symlink(target.c_str(),
-            (dir.path + "/" + random_name(random, &used)).c_str());
+    const std::string name = random_name(random, &used);
+    require(symlink(target.c_str(), (dir.path + "/" + name).c_str()) == 0,
+            "making the link " + name);
   }
   for (int i = static_cast<int>((*random)() % 3); i > 0; --i) {
     const std::string sub = dir.path + "/" + random_name(random, &used);
