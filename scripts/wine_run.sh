@@ -24,16 +24,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${DUPSWEEP_WINEPREFIX:-$(find_build_tree "$1")/wineprefix}
 
 # ctest runs tests in parallel: only one of them may create the prefix.
-# Drive Y: is a folder made for the tests that need a drive root of their own.
 mkdir -p "$WINEPREFIX"
 (
   flock 9
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     "$wine" wineboot --init </dev/null >/dev/null 2>&1
-  fi
-  if [[ ! -e $WINEPREFIX/dosdevices/y: ]]; then
-    ln -sfn "$(mktemp -d "$WINEPREFIX/../wine-drive-y.XXXXXX")" \
-      "$WINEPREFIX/dosdevices/y:"
   fi
 ) 9>"$WINEPREFIX.lock"
 # A server that outlives each program by a minute saves a start per test.

@@ -1,8 +1,14 @@
 // Cases that only the Windows program has: drive roots, both separators, the
 // name rules of Windows, and the read-only attribute.
+#include <windows.h>
+#include <winioctl.h>
+
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,16 +21,80 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-// Drive Y: maps to an otherwise unused folder (see scripts/wine_run.sh); the
-// test leaves it as empty as it found it.
+// Wine's own mount manager request (ddk/mountmgr.h in Wine's sources): maps
+// a drive letter to a host folder, or unmaps it with type DRIVE_NO_ROOT_DIR.
+struct wine_unix_drive {
+  ULONG size = 0;
+  ULONG type = 0;
+  ULONG fs_type = 0;
+  DWORD serial = 0;
+  ULONGLONG unix_dev = 0;
+  WCHAR letter = 0;
+  USHORT mount_point_offset = 0;
+  USHORT device_offset = 0;
+  USHORT label_offset = 0;
+};
+
+bool wine_map_drive(char letter, const std::string& host_folder) {
+  wine_unix_drive drive;
+  std::vector<char> request(sizeof drive + host_folder.size() + 1);
+  drive.size = static_cast<ULONG>(request.size());
+  drive.type = host_folder.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+  drive.letter = static_cast<WCHAR>(letter);
+  if (!host_folder.empty()) drive.mount_point_offset = sizeof drive;
+  std::memcpy(request.data(), &drive, sizeof drive);
+  std::memcpy(request.data() + sizeof drive, host_folder.c_str(),
+              host_folder.size() + 1);
+  const HANDLE manager = CreateFileW(
+      L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (manager == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const bool done =
+      DeviceIoControl(manager,
+                      CTL_CODE(0x6d, 32, METHOD_BUFFERED,
+                               FILE_READ_ACCESS | FILE_WRITE_ACCESS),
+                      request.data(), static_cast<DWORD>(request.size()),
+                      nullptr, 0, &returned, nullptr) != 0;
+  CloseHandle(manager);
+  return done;
+}
+
+// The host's name of `path` under Wine; empty on Windows itself.
+std::optional<std::string> wine_host_path(const std::string& path) {
+  using unix_name = char*(CDECL*)(const WCHAR*);
+  const FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                       "wine_get_unix_file_name");
+  if (found == nullptr) return std::nullopt;
+  const std::wstring wide = fs::path(path).wstring();
+  char* name =
+      reinterpret_cast<unix_name>(reinterpret_cast<void*>(found))(wide.c_str());
+  if (name == nullptr) return std::nullopt;
+  const std::string host = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return host;
+}
+
+// Drive Y: mapped to a temporary folder for one test and unmapped at its
+// end, so that a test needing a drive root of its own never touches a real
+// drive. Where the letter is already in use the drive is left alone and the
+// fixture is not usable.
 struct drive_y {
-  drive_y() : usable(fs::is_directory("Y:\\") && fs::is_empty("Y:\\")) {}
-  ~drive_y() {
-    if (!usable) return;
-    boost::system::error_code ignored;
-    for (fs::directory_iterator it("Y:\\"), end; it != end; ++it)
-      fs::remove_all(it->path(), ignored);
+  drive_y() {
+    if (GetLogicalDrives() & (1u << ('Y' - 'A'))) return;
+    dos_device = DefineDosDeviceA(0, "Y:", folder.path.c_str()) != 0;
+    usable = dos_device && shows_folder();
+    if (usable) return;
+    undo();
+    // Wine's file services do not follow a mapping made that way; its mount
+    // manager maps the folder's host name instead, as winecfg does.
+    const std::optional<std::string> host = wine_host_path(folder.path);
+    wine_drive = host && wine_map_drive('y', *host);
+    usable = wine_drive && shows_folder();
   }
+  ~drive_y() { undo(); }
+  drive_y(const drive_y&) = delete;
+  drive_y& operator=(const drive_y&) = delete;
 
   void write(const std::string& name, const std::string& contents,
              std::time_t write_time) const {
@@ -33,7 +103,30 @@ struct drive_y {
     fs::last_write_time(path, write_time);
   }
 
-  bool usable;
+  // A file made in the folder shows on the drive, alone there.
+  bool shows_folder() const {
+    const std::string marker = folder.path + "\\marker";
+    std::ofstream(marker, std::ios::binary) << "y";
+    boost::system::error_code error;
+    const bool shown = fs::exists("Y:\\marker", error) &&
+                       std::distance(fs::directory_iterator("Y:\\", error),
+                                     fs::directory_iterator()) == 1;
+    fs::remove(marker, error);
+    return shown && !error;
+  }
+
+  void undo() {
+    if (dos_device)
+      DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE,
+                       "Y:", folder.path.c_str());
+    if (wine_drive) wine_map_drive('y', "");
+    dos_device = wine_drive = false;
+  }
+
+  temp_dir folder;
+  bool dos_device = false;
+  bool wine_drive = false;
+  bool usable = false;
 };
 
 std::string with_slashes(std::string text) {
@@ -45,7 +138,7 @@ std::string with_slashes(std::string text) {
 
 TEST(WindowsRun, ListsADriveRootWithASingleBackslash) {
   drive_y drive;
-  if (!drive.usable) GTEST_SKIP() << "drive Y: is not an empty test folder";
+  if (!drive.usable) GTEST_SKIP() << "drive Y: is in use or cannot be mapped";
   fs::create_directory("Y:\\sub");
 
   for (const char* text : {"Y:", "Y:\\", "Y:/sub/..\\"}) {
