@@ -20,17 +20,8 @@ runs_large="${RUNS_LARGE:-3}"
 runs_small="${RUNS_SMALL:-3}"
 
 # ---- tools ------------------------------------------------------------------
-need=()
-for pair in fdupes:fdupes jdupes:jdupes rdfind:rdfind rmlint:rmlint \
-            hyperfine:hyperfine /usr/bin/time:time openssl:openssl; do
-  command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair#*:}")
-done
-if ((${#need[@]})); then
-  echo "Installing ${need[*]} ..."
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get install -y "${need[@]}" >/dev/null
-fi
+"$top/scripts/install_deps.sh" fdupes jdupes rdfind rmlint hyperfine time \
+  openssl
 
 if [[ -n "${DUPSWEEP:-}" ]]; then
   dupsweep="$(realpath "$DUPSWEEP")"

@@ -6,7 +6,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 top="$(dirname "$here")"
 seconds="${1:-60}"
 
-"$here/install_deps.sh" clang libclang-rt-14-dev
+"$here/install_deps.sh" --clang cmake make
 cmake -S "$top/fuzz" -B "$top/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$top/build-fuzz" -j"$(nproc)"
 
