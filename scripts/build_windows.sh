@@ -12,52 +12,61 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${DUPSWEEP_WIN_CACHE:-$root/build-win-cache}
 jobs=$(nproc)
-boost_version=1.74
 
-packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
-  "libboost$boost_version-dev" googletest cmake ninja-build xz-utils)
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo=sudo
-
+# Recommends included: that is the Wine the tests were run with.
 install_tools() {
-  local missing=() package
-  for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
-      grep -q 'install ok installed' || missing+=("$package")
-  done
-  [[ ${#missing[@]} -eq 0 ]] && return
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  # Recommends included: that is the Wine the tests were run with.
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
-    "${missing[@]}" >/dev/null
+  "$root/scripts/install_deps.sh" --recommends g++-mingw-w64-i686-posix \
+    g++-mingw-w64-x86-64-posix wine64 libboost-dev googletest cmake \
+    ninja-build xz-utils
 }
 
-# The Boost sources come from Debian's source package of the very version
-# whose headers libboost1.74-dev installs, so headers and library agree.
-add_source_index() {
-  apt-cache showsrc "boost$boost_version" 2>/dev/null | grep -q '^Package:' &&
-    return
-  local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  $sudo tee /etc/apt/sources.list.d/dupsweep-src.sources >/dev/null <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $codename $codename-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-  $sudo apt-get update -qq
+# The Debian source package, and its version, of the Boost headers that
+# libboost-dev installed, so that headers and library agree: e.g.
+# "boost1.74 1.74.0+ds1-21".
+boost_source() {
+  local headers
+  headers=$(dpkg-query -S /usr/include/boost/version.hpp | cut -d: -f1)
+  dpkg-query -W -f='${source:Package} ${source:Version}\n' "$headers"
+}
+
+# apt-get with a package index of its own under the cache: Debian's source
+# packages, from the same archives as the system's binary ones. Nothing of
+# the system's apt set-up is changed, so neither root nor sudo is needed.
+source_apt() {
+  local dir=$cache/apt
+  apt-get -o Dir::Etc::SourceList="$dir/sources.list" \
+    -o Dir::Etc::SourceParts="$dir/sources.list.d" \
+    -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" \
+    -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)" "$@"
+}
+
+source_index() {
+  local dir=$cache/apt file
+  rm -rf "$dir"
+  mkdir -p "$dir/sources.list.d" "$dir/lists/partial" "$dir/cache"
+  sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list \
+    >"$dir/sources.list" 2>/dev/null || true
+  for file in /etc/apt/sources.list.d/*.sources; do
+    grep -qE '^Types:(.* )?deb( |$)' "$file" 2>/dev/null || continue
+    sed 's/^Types:.*/Types: deb-src/' "$file" \
+      >"$dir/sources.list.d/$(basename "$file")"
+  done
+  source_apt update -qq
 }
 
 fetch_boost_sources() {
   local dir=$cache/boost
   [[ -d $dir/boost/libs/filesystem/src ]] && return
-  add_source_index
+  local package version
+  read -r package version < <(boost_source)
+  source_index
   mkdir -p "$dir"
-  (cd "$dir" && apt-get source -qq --download-only "boost$boost_version" &&
-    tar -xJf boost"$boost_version"_*.orig.tar.xz --wildcards \
-      '*/libs/filesystem/src/*')
+  # The version of the headers if the archive still has it, else the one it
+  # has now: Debian's revisions of one Boost release share its sources.
+  (cd "$dir" &&
+    { source_apt source -qq --download-only "$package=$version" ||
+      source_apt source -qq --download-only "$package"; } &&
+    tar -xJf "$package"_*.orig.tar.xz --wildcards '*/libs/filesystem/src/*')
 }
 
 # A folder holding only a link to the Boost headers, so the cross compiler
@@ -117,7 +126,8 @@ build_program x86_64 "$root/build-win64" ON
 if [[ ${1:-} == --test ]]; then
   ctest --test-dir "$root/build-win32" --output-on-failure
   # The tests' Wine server would otherwise linger a minute after the last.
-  trap 'WINEPREFIX=$root/build-win64/wineprefix /usr/lib/wine/wineserver -k \
+  source "$root/scripts/wine_tools.sh"
+  trap 'WINEPREFIX=$root/build-win64/wineprefix "$wineserver" -k \
     2>/dev/null || true' EXIT
   ctest --test-dir "$root/build-win64" --output-on-failure -j "$jobs"
 fi

@@ -5,8 +5,7 @@
 # Usage: wine_run.sh program.exe [arguments...]
 set -euo pipefail
 
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+source "$(dirname "$0")/wine_tools.sh"
 
 # The build tree is the nearest folder above the program holding a CMake cache.
 find_build_tree() {
