@@ -36,8 +36,7 @@ function(dupsweep_sha1_sources out top)
     list(APPEND avx512_flags -Wno-maybe-uninitialized)
   endif()
 
-  set_source_files_properties(${dir}/sha1_shani.cpp ${dir}/sha1_shani_lanes.cpp
-    PROPERTIES COMPILE_OPTIONS "-msha;-msse4.1;-mssse3")
+  set_source_files_properties(${dir}/sha1_shani.cpp PROPERTIES COMPILE_OPTIONS "-msha;-msse4.1;-mssse3")
   set_source_files_properties(${dir}/sha1_avx2.cpp
     PROPERTIES COMPILE_OPTIONS "${avx2_flags}")
   set_source_files_properties(${dir}/sha1_avx512.cpp
@@ -45,7 +44,6 @@ function(dupsweep_sha1_sources out top)
   set(${out} ${sources}
     ${dir}/sha1_cpu_x86.cpp
     ${dir}/sha1_shani.cpp
-    ${dir}/sha1_shani_lanes.cpp
     ${dir}/sha1_avx2.cpp
     ${dir}/sha1_avx512.cpp
     PARENT_SCOPE)
