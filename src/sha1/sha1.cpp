@@ -167,15 +167,15 @@ void sha1_compress_block(std::uint32_t chain[5], const unsigned char* block) {
 #undef SHA1_STEP_LOAD
 #undef SHA1_STEP
 
+}  // namespace
+
 // Chosen once per process: the CPU does not change under it, and a static
 // local is initialised exactly once even when several threads race to it.
-sha1_compressor chosen_compressor() {
+sha1_compressor sha1_chosen_compressor() {
   static const sha1_compressor chosen =
       sha1_accelerated_compressor().value_or(&sha1_compress_portable);
   return chosen;
 }
-
-}  // namespace
 
 void sha1_compress_portable(std::uint32_t chain[5], const unsigned char* blocks,
                             std::size_t block_count) {
@@ -201,7 +201,7 @@ void sha1_update(sha1_context* context, const void* data,
   context->count_low += length;
   if (context->count_low < length) ++context->count_high;
 
-  const sha1_compressor compress = chosen_compressor();
+  const sha1_compressor compress = sha1_chosen_compressor();
   if (fill != 0 && length >= 64 - fill) {
     std::memcpy(context->pending + fill, bytes, 64 - fill);
     compress(context->chain, context->pending, 1);

@@ -1,6 +1,8 @@
 #include "sha1/sha1_lanes.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <iterator>
 
 #include "sha1/sha1_compress.h"
 
@@ -16,9 +18,7 @@ struct lane_blocks {
 void compress_single(std::uint32_t* const* chains,
                      const unsigned char* const* blocks,
                      std::size_t block_count) {
-  static const sha1_compressor compress =
-      sha1_accelerated_compressor().value_or(&sha1_compress_portable);
-  compress(chains[0], blocks[0], block_count);
+  sha1_chosen_compressor()(chains[0], blocks[0], block_count);
 }
 
 // One message at a time stays the last resort, and the best choice when
@@ -26,8 +26,9 @@ void compress_single(std::uint32_t* const* chains,
 // sha1_lane_kernels_for_cpu's.
 sha1_lane_kernel_set all_kernels() {
   sha1_lane_kernel_set set = sha1_lane_kernels_for_cpu();
-  const double single_cost = sha1_accelerated_compressor() ? 0.69 : 1.14;
-  set.kernels[set.count++] = {"single", &compress_single, 1, single_cost};
+  const double single_cost =
+      sha1_chosen_compressor() == &sha1_compress_portable ? 1.14 : 0.69;
+  sha1_add_lane_kernel(&set, {"single", &compress_single, 1, single_cost});
   return set;
 }
 
@@ -54,11 +55,15 @@ const sha1_lane_kernel& cheapest_kernel(std::size_t lanes) {
   return *best;
 }
 
-// Runs `block_count` blocks of the first `count` lanes (no more than the
-// kernel's width). The kernel's lanes beyond them hash lane 0's blocks
-// again into chains that are thrown away.
+// Runs `block_count` blocks of the first `count` lanes (1 to the kernel's
+// width). The kernel's lanes beyond them hash lane 0's blocks again into
+// chains that are thrown away.
 void run_kernel(const sha1_lane_kernel& kernel, const lane_blocks* lanes,
                 std::size_t count, std::size_t block_count) {
+  // sha1_add_lane_kernel keeps every width within the arrays; a count
+  // beyond the width would leave lanes unhashed.
+  if (count == 0 || count > kernel.width || kernel.width > sha1_max_lanes)
+    std::abort();
   std::uint32_t spare[sha1_max_lanes][5] = {};
   std::uint32_t* chains[sha1_max_lanes];
   const unsigned char* blocks[sha1_max_lanes];
@@ -124,6 +129,14 @@ split_input complete_pending(const sha1_lane_input& input) {
 }
 
 }  // namespace
+
+void sha1_add_lane_kernel(sha1_lane_kernel_set* set,
+                          const sha1_lane_kernel& kernel) {
+  if (set->count == std::size(set->kernels) || kernel.width == 0 ||
+      kernel.width > sha1_max_lanes)
+    std::abort();
+  set->kernels[set->count++] = kernel;
+}
 
 std::size_t sha1_lane_count() {
   std::size_t widest = 1;

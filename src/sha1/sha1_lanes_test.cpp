@@ -173,3 +173,15 @@ TEST(Sha1LaneCount, IsWithinTheLimit) {
   EXPECT_LE(1u, sha1_lane_count());
   EXPECT_GE(sha1_max_lanes, sha1_lane_count());
 }
+
+TEST(Sha1LaneKernelsDeathTest, RefusesAKernelBeyondTheTable) {
+  // Widths index arrays of sha1_max_lanes lanes; a wider kernel, or one
+  // more than the set holds, would write past them.
+  sha1_lane_kernel_set set;
+  EXPECT_DEATH(sha1_add_lane_kernel(&set, {"wide", nullptr, 17, 1}), "");
+  EXPECT_DEATH(sha1_add_lane_kernel(&set, {"none", nullptr, 0, 1}), "");
+  for (int i = 0; i < 6; ++i)
+    sha1_add_lane_kernel(&set, {"one", nullptr, 1, 1});
+  EXPECT_EQ(6u, set.count);
+  EXPECT_DEATH(sha1_add_lane_kernel(&set, {"seventh", nullptr, 1, 1}), "");
+}
