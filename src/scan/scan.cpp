@@ -1,9 +1,9 @@
 #include "scan/scan.h"
 
-#include <exception>
 #include <optional>
 
 #include <boost/filesystem.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -13,7 +13,9 @@ namespace fs = boost::filesystem;
 namespace {
 
 // An entry that vanishes or cannot be queried is left out alone; only a
-// failure to advance the listing ends it.
+// failure to advance the listing ends it. Only the file system's errors are
+// caught here (a name that cannot be converted is one of them): running out
+// of memory ends the run like any other failure.
 void list_entries(const std::string& directory,
                   std::vector<std::string>* names) {
   const char separator = path_separator();
@@ -24,7 +26,7 @@ void list_entries(const std::string& directory,
       if (fs::is_directory(it->status())) continue;
       names->push_back(
           join_name(directory, it->path().filename().string(), separator));
-    } catch (const std::exception&) {
+    } catch (const boost::system::system_error&) {
     }
   }
 }
