@@ -81,7 +81,8 @@ TEST(ContentRun, KeepsEqualSizesWithDifferentContents) {
 
 TEST(ContentRun, HashesLargeFilesInChunksAndOddNamesByteForByte) {
   temp_dir dir;
-  // Two reads of the 4 MiB buffer and a remainder.
+  // Two times the whole 4 MiB read buffer and a remainder: several reads of
+  // a file's slice of it, however many lanes share it.
   std::string large(2 * 4194304 + 1000, '\0');
   for (std::size_t i = 0; i < large.size(); ++i)
     large[i] = static_cast<char>(i * 31 + (i >> 12));

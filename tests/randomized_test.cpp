@@ -37,8 +37,9 @@ std::string patterned(std::size_t size, std::size_t changed_at) {
 }
 
 // Pairs of equal size with different contents, and three contents larger
-// than the program's 4 MiB read buffer that differ in their first or last
-// chunk only.
+// than the program's whole 4 MiB read buffer (each file reads through a
+// slice of it, 256 KiB with sixteen lanes) that differ in their first or
+// last read only.
 const std::vector<std::string>& content_pool() {
   static const std::vector<std::string> pool = {"",
                                                 "a",
