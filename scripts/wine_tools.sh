@@ -1,7 +1,7 @@
 # Sourced by the scripts that run Wine: sets `wine` to the loader of 64-bit
-# programs and `wineserver` to its server. Debian keeps them off the PATH
-# under /usr/lib/wine (wine64 up to Debian 12; from Debian 13 on the one
-# loader "wine" runs both kinds); other systems put them on the PATH.
+# programs and `wineserver` to its server. Debian 12 and 13 keep them off the
+# PATH as /usr/lib/wine/wine64 and wineserver64 (12 also as wineserver);
+# other systems put them on the PATH.
 
 # The first of the given programs that exists: a path, or a name looked up
 # on the PATH.
