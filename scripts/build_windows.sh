@@ -84,10 +84,14 @@ build_boost_filesystem() {
   local objs=$deps/obj/boost_filesystem
   mkdir -p "$objs" "$deps/lib"
   local src
+  # Boost's own build finds out what the compiler has; here it is told.
+  # From 1.79 on the library uses C++20's std::atomic_ref, or Boost.Atomic's
+  # (headers only for these sizes) under C++17; older releases ignore this.
   for src in "$cache"/boost/boost/libs/filesystem/src/*.cpp; do
     echo "$src"
   done | xargs -P "$jobs" -I{} sh -c \
     '"$0" -std=c++17 -O2 -DNDEBUG -DBOOST_FILESYSTEM_STATIC_LINK=1 \
+       -DBOOST_FILESYSTEM_NO_CXX20_ATOMIC_REF \
        -DBOOST_ALL_NO_LIB -isystem "$1/include" -c {} \
        -o "$2/$(basename {} .cpp).o"' \
     "$triple-g++-posix" "$deps" "$objs"
