@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,7 +100,9 @@ undeletable_file::undeletable_file(const std::string& path)
     : path(path), made(set_immutable(path, true)) {}
 
 undeletable_file::~undeletable_file() {
-  if (made && !set_immutable(path, false))
+  // A file the run deleted after all has nothing to give back.
+  struct stat st;
+  if (made && lstat(path.c_str(), &st) == 0 && !set_immutable(path, false))
     std::fprintf(stderr, "%s stays immutable: remove it with chattr -i\n",
                  path.c_str());
 }

@@ -140,6 +140,8 @@ undeletable_file::undeletable_file(const std::string& path)
     : path(path), made(set_read_only(path, true)) {}
 
 undeletable_file::~undeletable_file() {
-  if (made && !set_read_only(path, false))
+  // A file the run deleted after all has nothing to give back.
+  if (made && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      !set_read_only(path, false))
     std::fprintf(stderr, "%s stays read-only\n", path.c_str());
 }
