@@ -63,8 +63,8 @@ int run_dupsweep(int argc, const char* const* argv) {
   if (directory_text.back() != path_separator())
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
-  const scanned_directory scanned = scan_directory(directory_text);
-  file_list files = build_file_list(scanned);
+  scanned_directory scanned = scan_directory(directory_text);
+  file_list files = build_file_list(&scanned);
   size_pass(&files, parsed->mode);
   if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
   erase_marked(scanned, &files, parsed->mode);

@@ -21,7 +21,7 @@ marked_run mark_by_size(const temp_dir& dir) {
   marked_run run;
   run.scanned.held = open_directory(dir.path);
   list_entries(*run.scanned.held, &run.scanned.entries);
-  run.files = build_file_list(run.scanned);
+  run.files = build_file_list(&run.scanned);
   size_pass(&run.files, run_mode::size_only);
   return run;
 }

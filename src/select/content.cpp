@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,7 +42,7 @@ struct pass_state {
   std::vector<file_list::iterator> jobs;  ///< The records in list order.
   std::vector<outcome> outcomes;          ///< One per job.
   /// Jobs of one size (and first bytes) each, in the order they are read.
-  std::vector<std::vector<std::size_t>> batches;
+  std::vector<std::vector<std::uint32_t>> batches;
   std::size_t next_batch = 0;
   std::size_t next_report = 0;
   std::vector<lane> lanes;
@@ -59,31 +60,31 @@ std::string hex_digest(const sha1_digest& digest) {
   return text;
 }
 
-// The first bytes of a job's file, as the key that splits its size group;
-// a file that cannot be read gets a key no file's bytes can equal.
-std::string prefix_key(const pass_state& state, std::size_t job) {
+// A hash of the first bytes of a job's file, as the key that splits its size
+// group; a file that cannot be read keys on its place in the list. Equal
+// hashes of other bytes only put files into one batch, where their bytes
+// are compared all the same.
+std::size_t prefix_key(const pass_state& state, std::size_t job) {
   const open_file_handle file =
       open_entry(*state.scanned->held, state.jobs[job]->entry);
-  if (!file) return std::string(prefix_size + 1, '\0') + std::to_string(job);
-  std::string bytes(prefix_size, '\0');
-  const read_result read = read_from(
-      file.get(), reinterpret_cast<unsigned char*>(bytes.data()), prefix_size);
-  if (read.failed)
-    return std::string(prefix_size + 1, '\1') + std::to_string(job);
-  bytes.resize(read.count);
-  return bytes;
+  unsigned char bytes[prefix_size];
+  const read_result read =
+      file ? read_from(file.get(), bytes, prefix_size) : read_result{};
+  if (!file || read.failed) return job;
+  return std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(bytes), read.count));
 }
 
 // Splits one size group into the batches read side by side: as it is when
 // all its files can be read together with large reads, otherwise by the
 // first bytes of each file, and in the end by the most side by side.
-void add_batches(pass_state* state, const std::vector<std::size_t>& group) {
-  std::vector<std::vector<std::size_t>> parts;
+void add_batches(pass_state* state, const std::vector<std::uint32_t>& group) {
+  std::vector<std::vector<std::uint32_t>> parts;
   const std::uint64_t size = state->jobs[group.front()]->state.size;
   if (group.size() > most_side_by_side ||
       (group.size() > sha1_lane_count() && size > large_file)) {
-    std::unordered_map<std::string, std::size_t> part_of;
-    for (std::size_t job : group) {
+    std::unordered_map<std::size_t, std::size_t> part_of;
+    for (std::uint32_t job : group) {
       auto [slot, added] =
           part_of.emplace(prefix_key(*state, job), parts.size());
       if (added) parts.emplace_back();
@@ -92,7 +93,7 @@ void add_batches(pass_state* state, const std::vector<std::size_t>& group) {
   } else {
     parts.push_back(group);
   }
-  for (const std::vector<std::size_t>& part : parts)
+  for (const std::vector<std::uint32_t>& part : parts)
     for (std::size_t at = 0; at < part.size(); at += most_side_by_side)
       state->batches.emplace_back(
           part.begin() + at,
@@ -103,14 +104,14 @@ void add_batches(pass_state* state, const std::vector<std::size_t>& group) {
 // progress lines, which follow the list, are held back as little as may be.
 void plan_batches(pass_state* state) {
   std::unordered_map<std::uint64_t, std::size_t> group_of;
-  std::vector<std::vector<std::size_t>> groups;
-  for (std::size_t job = 0; job < state->jobs.size(); ++job) {
+  std::vector<std::vector<std::uint32_t>> groups;
+  for (std::uint32_t job = 0; job < state->jobs.size(); ++job) {
     auto [slot, added] =
         group_of.emplace(state->jobs[job]->state.size, groups.size());
     if (added) groups.emplace_back();
     groups[slot->second].push_back(job);
   }
-  for (const std::vector<std::size_t>& group : groups)
+  for (const std::vector<std::uint32_t>& group : groups)
     add_batches(state, group);
 }
 
@@ -153,13 +154,13 @@ void open_job(pass_state* state, std::size_t job, std::uint32_t batch_class) {
 // of the engine busy.
 void admit_batches(pass_state* state) {
   while (state->next_batch < state->batches.size()) {
-    const std::vector<std::size_t>& batch = state->batches[state->next_batch];
+    const std::vector<std::uint32_t>& batch = state->batches[state->next_batch];
     if (!state->lanes.empty() &&
         (state->lanes.size() >= sha1_lane_count() ||
          state->lanes.size() + batch.size() > most_side_by_side))
       return;
     const std::uint32_t batch_class = state->next_class++;
-    for (std::size_t job : batch) open_job(state, job, batch_class);
+    for (std::uint32_t job : batch) open_job(state, job, batch_class);
     ++state->next_batch;
   }
 }

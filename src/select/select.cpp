@@ -49,16 +49,18 @@ const sha1_digest& digest_of(const file_record& record) {
 
 }  // namespace
 
-file_list build_file_list(const scanned_directory& scanned) {
+file_list build_file_list(scanned_directory* scanned) {
   file_list files;
-  for (const std::string& entry : scanned.entries) {
-    std::optional<file_state> state = query_entry(*scanned.held, entry);
+  for (std::string& entry : scanned->entries) {
+    std::optional<file_state> state = query_entry(*scanned->held, entry);
     if (!state) continue;  // Gone since the listing, or not a regular file.
     file_record record;
-    record.entry = entry;
+    record.entry = std::move(entry);
     record.state = *state;
     files.push_back(std::move(record));
   }
+  // The records hold the names now; the list would only double them.
+  scanned->entries = std::vector<std::string>();
   return files;
 }
 

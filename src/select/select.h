@@ -35,10 +35,11 @@ using file_list = std::list<file_record>;
 
 enum class run_mode { content_mode, size_only };
 
-/// One record per regular file among the scanned entries, in their order.
-/// An entry whose state cannot be read (gone since the listing) or that is
-/// not a regular file is left out on its own, silently.
-file_list build_file_list(const scanned_directory& scanned);
+/// One record per regular file among the scanned entries, in their order,
+/// which move into the records: `scanned` is left without entries. An entry
+/// whose state cannot be read (gone since the listing) or that is not a
+/// regular file is left out on its own, silently.
+file_list build_file_list(scanned_directory* scanned);
 
 /// Removes every record whose size no other record shares. In size_only mode
 /// it also marks every record of each size group but the newest.

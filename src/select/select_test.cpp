@@ -118,7 +118,7 @@ TEST(BuildFileList, LeavesOutOnlyTheNamesThatAreNotRegularFiles) {
   // A name gone since the listing must not hide the names after it.
   scanned.entries = {"a", "gone", "sub", "c"};
 
-  const file_list files = build_file_list(scanned);
+  const file_list files = build_file_list(&scanned);
 
   EXPECT_EQ((std::vector<std::string>{"a", "c"}), names_of(files));
   EXPECT_EQ(3u, files.front().state.size);
@@ -142,7 +142,7 @@ TEST(ContentPass, ProvesEqualOnlyWhatItReadEqualSideBySide) {
   scanned.held = open_directory(dir.path);
   ASSERT_TRUE(scanned.held);
   list_entries(*scanned.held, &scanned.entries);
-  file_list files = build_file_list(scanned);
+  file_list files = build_file_list(&scanned);
 
   testing::internal::CaptureStdout();
   content_pass(scanned, &files);
