@@ -57,6 +57,7 @@ int run_dupsweep(int argc, const char* const* argv) {
   const std::optional<arguments> parsed = parse_arguments(argc, argv);
   if (!parsed) {
     print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    flush_output();
     return exit_usage;
   }
   std::string directory_text = parsed->directory;
@@ -68,5 +69,6 @@ int run_dupsweep(int argc, const char* const* argv) {
   size_pass(&files, parsed->mode);
   if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
   erase_marked(scanned, &files, parsed->mode);
+  flush_output();
   return exit_success;
 }

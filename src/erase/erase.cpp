@@ -78,6 +78,7 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
   if (hold == hold_result::refused) {
     // As for a refused deletion: the last line names the file.
     write_line("Erasing : " + name);
+    flush_output();
     throw std::system_error(std::make_error_code(std::errc::permission_denied),
                             name);
   }
@@ -89,6 +90,7 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
     return false;
   }
   write_line("Erasing : " + name);
+  flush_output();
   // Writing the line may have taken a while (a slow reader of the output):
   // ask once more, so that only the deletion itself follows the last check.
   found = check_states(scanned, marked, *held);

@@ -18,6 +18,7 @@ struct directory {
 struct open_file {
   int fd = -1;
   std::optional<file_state> state;
+  std::uint64_t position = 0;  ///< Bytes read so far.
 };
 
 struct held_file {
@@ -26,6 +27,9 @@ struct held_file {
 };
 
 namespace {
+
+// Files from this size on are read with a larger read-ahead.
+constexpr off_t sequential_size = 1048576;
 
 std::system_error system_failure(const char* what) {
   return std::system_error(errno, std::generic_category(), what);
@@ -148,14 +152,20 @@ std::optional<file_state> inspect_entry(const directory& held,
 open_file_handle open_entry(const directory& held, const std::string& entry) {
   // O_NONBLOCK keeps a pipe put in the file's place from blocking the open;
   // it does not change how a regular file is read. O_NOFOLLOW refuses a link.
-  const int fd = openat(held.fd, entry.c_str(),
-                        O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  // O_NOATIME spares a write of the access time per file, but only the
+  // file's owner (or root) may ask for it.
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(held.fd, entry.c_str(), flags | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry.c_str(), flags);
   if (fd < 0) return nullptr;
   open_file_handle file(new open_file{fd, std::nullopt});
   const timespec queried = now();
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   file->state = state_from(st, queried);
+  // A large file is read from start to end: let the kernel read ahead far.
+  if (st.st_size >= sequential_size)
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return file;
 }
 
@@ -174,6 +184,15 @@ read_result read_from(open_file* file, unsigned char* buffer,
       break;
     }
     read.count += static_cast<std::size_t>(got);
+    file->position += static_cast<std::uint64_t>(got);
+    // A short read that reaches the size the file had when it was opened is
+    // its end: this spares a small file the second read that would return
+    // nothing. Anything else short is read on; a file that grew since has
+    // changed, which the checks before any deletion see.
+    if (read.count < size && file->position == file->state->size) {
+      read.end = true;
+      break;
+    }
   }
   return read;
 }

@@ -25,6 +25,10 @@ struct resolved_directory {
 /// be made absolute. Never throws for a refused text.
 std::optional<resolved_directory> resolve_directory(const std::string& text);
 
+/// True when standard output is a terminal (console), where a person reads
+/// each line as it comes.
+bool output_is_terminal();
+
 /// Writes `bytes` to standard error at once, unbuffered and untranslated (no
 /// line-end conversion). Used only by the failure boundary, so it allocates
 /// nothing and reports nothing.

@@ -36,6 +36,8 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
   return resolved_directory{fold_dot_components(*cwd + "/" + path), false};
 }
 
+bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
 void write_error_bytes(std::string_view bytes) {
   const char* next = bytes.data();
   std::size_t left = bytes.size();

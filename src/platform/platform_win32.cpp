@@ -37,6 +37,12 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
       name, GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES};
 }
 
+bool output_is_terminal() {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  return output != nullptr && output != INVALID_HANDLE_VALUE &&
+         GetFileType(output) == FILE_TYPE_CHAR;
+}
+
 void write_error_bytes(std::string_view bytes) {
   // WriteFile on the handle itself: the C runtime's stderr is in text mode
   // and would turn a lone line feed into CR LF.
