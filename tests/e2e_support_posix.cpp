@@ -62,3 +62,7 @@ bool set_undeletable(const std::string& path, bool on) {
       std::string("chattr ") + (on ? "+i '" : "-i '") + path + "' 2>/dev/null";
   return std::system(command.c_str()) == 0;
 }
+
+bool make_hard_link(const std::string& existing, const std::string& name) {
+  return link(existing.c_str(), name.c_str()) == 0;
+}

@@ -116,3 +116,7 @@ bool set_undeletable(const std::string& path, bool on) {
                            : attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
   return SetFileAttributesA(path.c_str(), changed) != 0;
 }
+
+bool make_hard_link(const std::string& existing, const std::string& name) {
+  return CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0;
+}

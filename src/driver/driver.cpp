@@ -1,7 +1,6 @@
 #include "driver/driver.h"
 
 #include <optional>
-#include <vector>
 
 #include "console/console.h"
 #include "erase/erase.h"
@@ -64,10 +63,10 @@ int run_dupsweep(int argc, const char* const* argv) {
   if (directory_text.back() != path_separator())
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
-  const std::vector<std::string> names = scan_directory(directory_text);
-  file_list files = build_file_list(names);
+  scanned_directory scanned = scan_directory(directory_text);
+  file_list files = build_file_list(&scanned);
   size_pass(&files, parsed->mode);
-  if (parsed->mode == run_mode::content_mode) content_pass(&files);
-  erase_marked(files);
+  if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
+  erase_marked(scanned, &files, parsed->mode);
   return exit_success;
 }

@@ -1,20 +1,12 @@
 #include "platform/platform.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "platform/win32_path_rules.h"
 
 namespace {
-
-std::uint64_t join_halves(DWORD high, DWORD low) {
-  return (std::uint64_t{high} << 32) | low;
-}
 
 // The platform's full-path service: against the current directory, or for
 // "d:name" against drive d's own current directory.
@@ -29,57 +21,6 @@ std::optional<std::string> full_path_name(const std::string& text) {
 }
 
 }  // namespace
-
-std::optional<file_info> query_file_info(const std::string& name) {
-  // A name that breaks the rules ("a." or "a ", made through "\\?\" names)
-  // would reach another file: the ANSI services strip the dot or blank.
-  if (!is_valid_win32_path(name)) return std::nullopt;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data))
-    return std::nullopt;
-  // Reparse points (symbolic links, junctions) are never candidates, just as
-  // links are not on POSIX.
-  if (data.dwFileAttributes &
-      (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-    return std::nullopt;
-  return file_info{join_halves(data.nFileSizeHigh, data.nFileSizeLow),
-                   join_halves(data.ftLastWriteTime.dwHighDateTime,
-                               data.ftLastWriteTime.dwLowDateTime)};
-}
-
-std::FILE* open_regular_file(const std::string& name) {
-  if (!is_valid_win32_path(name)) return nullptr;
-  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which the check below
-  // then refuses; without FILE_FLAG_BACKUP_SEMANTICS a directory won't open.
-  const HANDLE handle = CreateFileA(
-      name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-      nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  // A device name such as "con" opens the device, whatever the folder.
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool regular =
-      GetFileType(handle) == FILE_TYPE_DISK &&
-      GetFileInformationByHandle(handle, &info) &&
-      !(info.dwFileAttributes &
-        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-  const int fd = regular
-                     ? _open_osfhandle(reinterpret_cast<std::intptr_t>(handle),
-                                       _O_RDONLY | _O_BINARY)
-                     : -1;
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) {
-    _close(fd);  // Closes the handle too.
-    return nullptr;
-  }
-  // Reads go straight into the caller's large buffer.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
 
 char path_separator() { return '\\'; }
 

@@ -2,16 +2,16 @@
 
 #include <optional>
 #include <unordered_map>
-
-#include "platform/platform.h"
+#include <utility>
 
 namespace {
 
 // The record that the age rule keeps of the two: the newer one, and for equal
 // times the one whose name sorts last. std::string compares as unsigned bytes.
 bool is_kept_over(const file_record& a, const file_record& b) {
-  if (a.write_time != b.write_time) return a.write_time > b.write_time;
-  return a.name.compare(b.name) > 0;
+  if (a.state.write_time != b.state.write_time)
+    return b.state.write_time < a.state.write_time;
+  return a.entry.compare(b.entry) > 0;
 }
 
 struct digest_hash {
@@ -34,32 +34,41 @@ void mark_all_but_newest(file_list* files, key_function key_of) {
     if (!inserted && is_kept_over(record, *slot->second))
       slot->second = &record;
   }
-  for (file_record& record : *files)
-    if (newest.at(key_of(record)) != &record) record.erase_mark = true;
+  for (file_record& record : *files) {
+    const file_record* keeper = newest.at(key_of(record));
+    if (keeper == &record) continue;
+    record.erase_mark = true;
+    record.keeper = keeper;
+  }
 }
 
-std::uint64_t size_of(const file_record& record) { return record.size; }
+std::uint64_t size_of(const file_record& record) { return record.state.size; }
 const sha1_digest& digest_of(const file_record& record) {
   return record.digest;
 }
 
 }  // namespace
 
-file_list build_file_list(const std::vector<std::string>& names) {
+file_list build_file_list(scanned_directory* scanned) {
   file_list files;
-  for (const std::string& name : names) {
-    const std::optional<file_info> info = query_file_info(name);
-    if (!info) continue;  // Gone since the listing, or not a regular file.
-    files.push_back(file_record{name, info->size, info->write_time});
+  for (std::string& entry : scanned->entries) {
+    std::optional<file_state> state = query_entry(*scanned->held, entry);
+    if (!state) continue;  // Gone since the listing, or not a regular file.
+    file_record record;
+    record.entry = std::move(entry);
+    record.state = *state;
+    files.push_back(std::move(record));
   }
+  // The records hold the names now; the list would only double them.
+  scanned->entries = std::vector<std::string>();
   return files;
 }
 
 void size_pass(file_list* files, run_mode mode) {
   std::unordered_map<std::uint64_t, std::size_t> count_by_size;
-  for (const file_record& record : *files) ++count_by_size[record.size];
+  for (const file_record& record : *files) ++count_by_size[record.state.size];
   files->remove_if([&count_by_size](const file_record& record) {
-    return count_by_size[record.size] == 1;
+    return count_by_size[record.state.size] == 1;
   });
   if (mode == run_mode::size_only)
     mark_all_but_newest<std::uint64_t, std::hash<std::uint64_t>>(files,
@@ -71,8 +80,7 @@ void mark_equal_digests(file_list* files) {
 }
 
 void apply_age_rule(file_record* u, file_record* v) {
-  if (is_kept_over(*u, *v))
-    v->erase_mark = true;
-  else
-    u->erase_mark = true;
+  if (!is_kept_over(*u, *v)) std::swap(u, v);
+  v->erase_mark = true;
+  v->keeper = u;
 }
