@@ -21,3 +21,6 @@ ctest --test-dir "$top/build-asan" --output-on-failure -j"$(nproc)"
 
 # The Windows program, cross-built, with its tests run under wine64.
 "$here/build_windows.sh" --test
+
+# The Debian package and the Windows zip, checked as a user would.
+"$here/check_packages.sh"
