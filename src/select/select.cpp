@@ -1,8 +1,10 @@
 #include "select/select.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -14,31 +16,34 @@ bool is_kept_over(const file_record& a, const file_record& b) {
   return a.entry.compare(b.entry) > 0;
 }
 
-struct digest_hash {
-  std::size_t operator()(const sha1_digest& digest) const {
-    std::size_t value = 0;
-    for (std::size_t i = 0; i < sizeof value; ++i)
-      value = (value << 8) | digest[i];
-    return value;
-  }
-};
-
 // Marks every record of each group of equal keys except the one the age rule
-// keeps: the same marks as applying the rule to every pair of the group, in
-// one pass over the list instead of one per record.
-template <typename key_type, typename hash_type, typename key_function>
+// keeps: the same marks as applying the rule to every pair of the group.
+// Records are sorted by key through a pointer each, which costs less memory
+// than a hash map's node per record.
+template <typename key_function>
 void mark_all_but_newest(file_list* files, key_function key_of) {
-  std::unordered_map<key_type, file_record*, hash_type> newest;
-  for (file_record& record : *files) {
-    auto [slot, inserted] = newest.emplace(key_of(record), &record);
-    if (!inserted && is_kept_over(record, *slot->second))
-      slot->second = &record;
-  }
-  for (file_record& record : *files) {
-    const file_record* keeper = newest.at(key_of(record));
-    if (keeper == &record) continue;
-    record.erase_mark = true;
-    record.keeper = keeper;
+  std::vector<file_record*> by_key;
+  by_key.reserve(files->size());
+  for (file_record& record : *files) by_key.push_back(&record);
+  std::sort(by_key.begin(), by_key.end(),
+            [&key_of](const file_record* a, const file_record* b) {
+              return key_of(*a) < key_of(*b);
+            });
+  for (auto first = by_key.begin(); first != by_key.end();) {
+    const auto last =
+        std::find_if(first, by_key.end(), [&](const file_record* record) {
+          return key_of(*record) != key_of(**first);
+        });
+    const file_record* keeper = *std::max_element(
+        first, last, [](const file_record* a, const file_record* b) {
+          return is_kept_over(*b, *a);
+        });
+    for (auto it = first; it != last; ++it) {
+      if (*it == keeper) continue;
+      (*it)->erase_mark = true;
+      (*it)->keeper = keeper;
+    }
+    first = last;
   }
 }
 
@@ -70,13 +75,11 @@ void size_pass(file_list* files, run_mode mode) {
   files->remove_if([&count_by_size](const file_record& record) {
     return count_by_size[record.state.size] == 1;
   });
-  if (mode == run_mode::size_only)
-    mark_all_but_newest<std::uint64_t, std::hash<std::uint64_t>>(files,
-                                                                 size_of);
+  if (mode == run_mode::size_only) mark_all_but_newest(files, size_of);
 }
 
 void mark_equal_digests(file_list* files) {
-  mark_all_but_newest<sha1_digest, digest_hash>(files, digest_of);
+  mark_all_but_newest(files, digest_of);
 }
 
 void apply_age_rule(file_record* u, file_record* v) {
