@@ -1,5 +1,7 @@
 // Cases that only the Windows program has: drive roots, both separators, the
-// name rules of Windows, and the read-only attribute.
+// name rules of Windows, long names, and the read-only attribute.
+#include <windows.h>
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
@@ -148,4 +150,40 @@ TEST(WindowsRun, PassesOverNamesTheServicesWouldShorten) {
   EXPECT_EQ(0, run.exit_code);
   EXPECT_TRUE(dotted_kept);
   EXPECT_EQ("abc", read_file(full_name(dir, "x")));
+}
+
+TEST(WindowsRun, WorksInALongDirectoryOrSaysItIsNotFound) {
+  // Past MAX_PATH (260 bytes) the ANSI services the program uses take a name
+  // only where the manifest's longPathAware and the system's policy allow
+  // it (not under Wine). Either way the run must not pass for one in an
+  // empty directory.
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "xyz", 2000);
+  const std::string parent =
+      dir.root + "\\" + std::string(120, 'l') + "\\" + std::string(120, 'm');
+  fs::create_directories(parent);
+  const std::string deep = parent + "\\d";
+  fs::rename(dir.path, deep);
+  ASSERT_GT(deep.size(), std::size_t{MAX_PATH});
+  // The tests carry the program's manifest, so the system answers them alike.
+  const bool reachable =
+      GetFileAttributesA((deep + "\\old").c_str()) != INVALID_FILE_ATTRIBUTES;
+
+  const run_result run = run_program({"--nosha1", deep});
+
+  if (reachable) {
+    EXPECT_EQ(
+        "\nWorking in directory: " + deep + "\n\nErasing : " + deep + "\\old\n",
+        run.out);
+    EXPECT_FALSE(fs::exists(deep + "\\old"));
+  } else {
+    EXPECT_EQ(
+        "\nNot found: " + deep + "\nNothing to erase (no duplicate found).\n",
+        run.out);
+    EXPECT_TRUE(fs::exists(deep + "\\old"));
+  }
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_TRUE(fs::exists(deep + "\\new"));
 }
