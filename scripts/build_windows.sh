@@ -14,9 +14,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${DUPSWEEP_WIN_CACHE:-$root/build-win-cache}
 jobs=$(nproc)
 boost_version=1.74
-# Emulated CPUs for a second run of the 32-bit SHA-1 and content tests: the
-# SHA extensions without AVX2, AVX2 without them, and neither.
-win32_sha1_cpus="Denverton-v1 Haswell-v4 Nehalem-v1"
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
   "libboost$boost_version-dev" googletest cmake ninja-build xz-utils)
@@ -124,11 +121,13 @@ prepare_wine32() {
 # The shipped 32-bit program and its own unit and end-to-end tests, all run
 # under emulation. qemu's default CPU ("max") has the SHA extensions and
 # AVX2, so every kernel but the AVX-512 one (which qemu does not emulate)
-# runs; the other CPU models then make the program choose each other set.
+# runs; the SHA-1 and content tests then run again on CPU models with the
+# SHA extensions but no AVX2, AVX2 only, and neither, so that the program
+# chooses each other set too.
 test_win32() {
   local build=$root/build-win32 status=0 model
   ctest --test-dir "$build" --output-on-failure -j "$jobs" || status=$?
-  for model in $win32_sha1_cpus; do
+  for model in Denverton-v1 Haswell-v4 Nehalem-v1; do
     [[ $status -ne 0 ]] && break
     echo "SHA-1 and content tests on an emulated $model"
     QEMU_CPU=$model ctest --test-dir "$build" --output-on-failure \
