@@ -134,7 +134,9 @@ test_win32() {
       -j "$jobs" -R '^(Sha1|ContentRun)' || status=$?
   done
   # The tests' Wine server would otherwise linger a minute after the last.
-  WINEPREFIX=$build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+  local server
+  server=$(command -v /usr/lib/wine/wineserver wineserver | head -n 1) || true
+  WINEPREFIX=$build/wineprefix "$server" -k 2>/dev/null || true
   return "$status"
 }
 
