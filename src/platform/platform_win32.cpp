@@ -2,21 +2,67 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/win32_path_rules.h"
 
 namespace {
 
+// `text` in the process's ANSI code page as UTF-16; empty when it is no
+// valid text in that code page.
+std::optional<std::wstring> wide_text(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS,
+                                         text.data(), size, nullptr, 0);
+  if (length == 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size,
+                          wide.data(), length) != length)
+    return std::nullopt;
+  return wide;
+}
+
+// `wide` in the ANSI code page; empty unless those bytes read back as the
+// very same text (no best-fit or default character stands in).
+std::optional<std::string> ansi_text(const std::wstring& wide) {
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr,
+                                         0, nullptr, nullptr);
+  if (length == 0) return std::nullopt;
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), size, text.data(), length,
+                      nullptr, nullptr);
+  if (wide_text(text) != wide) return std::nullopt;
+  return text;
+}
+
+// The ANSI service refuses a result longer than MAX_PATH unless the process
+// may use long paths (the manifest's longPathAware and the system's policy);
+// the wide one has no such limit, so a directory out of the ANSI services'
+// reach still gets its absolute name, to be reported as not found.
+std::optional<std::string> wide_full_path_name(const std::string& text) {
+  const std::optional<std::wstring> wide = wide_text(text);
+  if (!wide || wide->empty()) return std::nullopt;
+  const DWORD needed = GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::nullopt;
+  std::vector<wchar_t> buffer(needed);
+  const DWORD length =
+      GetFullPathNameW(wide->c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return std::nullopt;
+  return ansi_text(std::wstring(buffer.data(), length));
+}
+
 // The platform's full-path service: against the current directory, or for
 // "d:name" against drive d's own current directory.
 std::optional<std::string> full_path_name(const std::string& text) {
   const DWORD needed = GetFullPathNameA(text.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return std::nullopt;
+  if (needed == 0) return wide_full_path_name(text);
   std::vector<char> buffer(needed);
   const DWORD length =
       GetFullPathNameA(text.c_str(), needed, buffer.data(), nullptr);
-  if (length == 0 || length >= needed) return std::nullopt;
+  if (length == 0 || length >= needed) return wide_full_path_name(text);
   return std::string(buffer.data(), length);
 }
 
