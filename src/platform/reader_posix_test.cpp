@@ -89,6 +89,7 @@ TEST_P(BothReaders, ReadsSlicesSideBySideToEachEnd) {
   const std::vector<std::optional<opened_file>> opened =
       open_entries(reader.get(), pointers(names));
   ASSERT_TRUE(opened[0] && opened[1] && opened[2]);
+  const std::size_t with_three = open_descriptors();
   unsigned char buffer[3][4] = {};
   std::vector<read_request> requests;
   for (std::size_t i = 0; i < 3; ++i)
@@ -106,7 +107,9 @@ TEST_P(BothReaders, ReadsSlicesSideBySideToEachEnd) {
   close_file(reader.get(), opened[1]->number);
   requests.erase(requests.begin() + 1);
 
+  // Closed by the next batch at the latest.
   reads = read_files(reader.get(), requests);
+  EXPECT_EQ(with_three - 1, open_descriptors());
   EXPECT_EQ("4567", text(buffer[0], reads[0].count));
   EXPECT_EQ("efgh", text(buffer[2], reads[1].count));
   EXPECT_FALSE(reads[0].end || reads[1].end);
