@@ -209,8 +209,9 @@ void read_plainly(int fd, std::uint64_t offset, const read_request& request,
 }
 
 // Takes one completed read into `read`; true when the request is done. A
-// short read that reaches the size the file had when opened is its end, as
-// the zero-byte read that would follow would tell.
+// short read that reaches the size the file had when opened is its end,
+// without the zero-byte read plain calls need to see it: a file that grew
+// since has changed, and its state after the run shows that.
 bool take_read(const ring_file& file, const read_request& request, int result,
                read_result* read) {
   if (result == -EAGAIN || result == -EINTR) {
