@@ -3,7 +3,8 @@
 // On the chosen call for the chosen file, and only the first time, it acts
 // on a file of the scanned directory (or on the directory itself); then the
 // call goes on as usual. Settings come from the environment:
-//   DUPSWEEP_FAULT_CALL    fstatat, openat or unlinkat
+//   DUPSWEEP_FAULT_CALL    fstatat, openat or unlinkat (an open queued on an
+//                          io_uring counts as an openat, when submitted)
 //   DUPSWEEP_FAULT_COUNT   which such call on the file, 1 for the first
 //   DUPSWEEP_FAULT_NAME    the file's entry name
 //   DUPSWEEP_FAULT_DIR     the scanned directory
@@ -18,6 +19,7 @@
 //   DUPSWEEP_FAULT_TARGET  the entry acted on; the chosen file when unset
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <liburing.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +80,15 @@ function next(const char* symbol) {
   return reinterpret_cast<function>(dlsym(RTLD_NEXT, symbol));
 }
 
+// The opens queued on `ring`, not yet submitted, as if each were an openat.
+void inject_queued_opens(const io_uring* ring) {
+  for (unsigned at = ring->sq.sqe_head; at != ring->sq.sqe_tail; ++at) {
+    const io_uring_sqe& sqe = ring->sq.sqes[at & *ring->sq.kring_mask];
+    if (sqe.opcode == IORING_OP_OPENAT)
+      inject("openat", reinterpret_cast<const char*>(sqe.addr));
+  }
+}
+
 mode_t mode_argument(int flags, std::va_list arguments) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
 }
@@ -121,5 +132,16 @@ int openat64(int dir, const char* path, int flags, ...) {
 int unlinkat(int dir, const char* path, int flags) {
   inject("unlinkat", path);
   return next<int (*)(int, const char*, int)>("unlinkat")(dir, path, flags);
+}
+
+int io_uring_submit(io_uring* ring) {
+  inject_queued_opens(ring);
+  return next<int (*)(io_uring*)>("io_uring_submit")(ring);
+}
+
+int io_uring_submit_and_wait(io_uring* ring, unsigned wait) {
+  inject_queued_opens(ring);
+  return next<int (*)(io_uring*, unsigned)>("io_uring_submit_and_wait")(ring,
+                                                                        wait);
 }
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -8,6 +9,7 @@
 
 #include "console/console.h"
 #include "platform/directory.h"
+#include "platform/reader.h"
 #include "select/select.h"
 #include "sha1/sha1_lanes.h"
 
@@ -28,8 +30,8 @@ enum class outcome { waiting, hashed, open_failed, read_failed };
 // One file being read, through its own slice of the read buffer, side by
 // side with the other files of its batch.
 struct lane {
-  std::size_t job = 0;  ///< Its record's place in list order.
-  open_file_handle file;
+  std::size_t job = 0;   ///< Its record's place in list order.
+  std::size_t file = 0;  ///< Its number with the pass's reader.
   sha1_context context;
   std::uint32_t content_class = 0;  ///< Shared while read equal.
   read_result read;
@@ -39,6 +41,7 @@ struct lane {
 struct pass_state {
   const scanned_directory* scanned = nullptr;
   file_list* files = nullptr;
+  batch_reader_handle reader;
   std::vector<file_list::iterator> jobs;  ///< The records in list order.
   std::vector<outcome> outcomes;          ///< One per job.
   /// Jobs of one size (and first bytes) each, in the order they are read.
@@ -132,22 +135,37 @@ pass_state start_pass(const scanned_directory& scanned, file_list* files,
 // that state describes. A file that is no longer the one listed, or was
 // changed since, is read all the same but can be neither erased nor kept
 // for another.
-void open_job(pass_state* state, std::size_t job, std::uint32_t batch_class) {
-  file_record& record = *state->jobs[job];
-  open_file_handle file = open_entry(*state->scanned->held, record.entry);
-  if (!file) {
+void start_job(pass_state* state, std::size_t job,
+               const std::optional<opened_file>& opened,
+               std::uint32_t batch_class) {
+  if (!opened) {
     state->outcomes[job] = outcome::open_failed;
     return;
   }
-  const file_state opened = *state_of(*file);
-  if (!same_unchanged_file(record.state, opened)) record.changed = true;
-  record.state = opened;
+  file_record& record = *state->jobs[job];
+  if (!same_unchanged_file(record.state, opened->state)) record.changed = true;
+  record.state = opened->state;
   lane added;
   added.job = job;
-  added.file = std::move(file);
+  added.file = opened->number;
   added.content_class = batch_class;
   sha1_start(&added.context);
   state->lanes.push_back(std::move(added));
+}
+
+// A batch's files are opened together, and start their lanes in its order.
+// The reader is made for the first batch: a run with no file to read has no
+// directory to read from.
+void open_batch(pass_state* state, const std::vector<std::uint32_t>& batch) {
+  if (!state->reader) state->reader = make_reader(*state->scanned->held);
+  std::vector<const std::string*> entries;
+  entries.reserve(batch.size());
+  for (std::uint32_t job : batch) entries.push_back(&state->jobs[job]->entry);
+  const std::vector<std::optional<opened_file>> opened =
+      open_entries(state->reader.get(), entries);
+  const std::uint32_t batch_class = state->next_class++;
+  for (std::size_t i = 0; i < batch.size(); ++i)
+    start_job(state, batch[i], opened[i], batch_class);
 }
 
 // Whole batches join while too few files are being read to keep every lane
@@ -159,22 +177,28 @@ void admit_batches(pass_state* state) {
         (state->lanes.size() >= sha1_lane_count() ||
          state->lanes.size() + batch.size() > most_side_by_side))
       return;
-    const std::uint32_t batch_class = state->next_class++;
-    for (std::uint32_t job : batch) open_job(state, job, batch_class);
+    open_batch(state, batch);
     ++state->next_batch;
   }
 }
 
 // Whole blocks per slice keep every lane's pending block empty between
-// reads, so no bytes are copied but a file's last few.
+// reads, so no bytes are copied but a file's last few. Every lane's slice
+// is read in one batch.
 void read_round(pass_state* state) {
   const std::size_t slice_size = std::max<std::size_t>(
       64, read_buffer_size / state->lanes.size() / 64 * 64);
+  std::vector<read_request> requests;
+  requests.reserve(state->lanes.size());
   for (std::size_t i = 0; i < state->lanes.size(); ++i) {
     lane& lane = state->lanes[i];
     lane.slice = state->buffer + i * slice_size;
-    lane.read = read_from(lane.file.get(), lane.slice, slice_size);
+    requests.push_back({lane.file, lane.slice, slice_size});
   }
+  const std::vector<read_result> reads =
+      read_files(state->reader.get(), requests);
+  for (std::size_t i = 0; i < state->lanes.size(); ++i)
+    state->lanes[i].read = reads[i];
 }
 
 void hash_round(pass_state* state) {
@@ -241,8 +265,11 @@ void end_lane(pass_state* state, lane* lane) {
 }
 
 void end_files(pass_state* state) {
-  for (lane& lane : state->lanes)
-    if (lane.read.end) end_lane(state, &lane);
+  for (lane& lane : state->lanes) {
+    if (!lane.read.end) continue;
+    end_lane(state, &lane);
+    close_file(state->reader.get(), lane.file);
+  }
   state->lanes.erase(
       std::remove_if(state->lanes.begin(), state->lanes.end(),
                      [](const lane& lane) { return lane.read.end; }),
