@@ -10,10 +10,7 @@
 #include <cstring>
 #include <system_error>
 
-struct directory {
-  std::string name;
-  int fd = -1;
-};
+#include "platform/directory_posix.h"
 
 struct open_file {
   int fd = -1;
@@ -29,7 +26,7 @@ struct held_file {
 namespace {
 
 // Files from this size on are read with a larger read-ahead.
-constexpr off_t sequential_size = 1048576;
+constexpr std::uint64_t sequential_size = 1048576;
 
 std::system_error system_failure(const char* what) {
   return std::system_error(errno, std::generic_category(), what);
@@ -38,12 +35,6 @@ std::system_error system_failure(const char* what) {
 file_time time_of(const timespec& t) {
   return file_time{static_cast<std::int64_t>(t.tv_sec),
                    static_cast<std::uint32_t>(t.tv_nsec)};
-}
-
-timespec now() {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return t;
 }
 
 // File systems stamp changes with the kernel's coarse clock, which moves in
@@ -65,17 +56,6 @@ bool settled_before(const timespec& change, const timespec& queried) {
   return changed + margin <= asked;
 }
 
-file_state state_from(const struct stat& st, const timespec& queried) {
-  file_state state;
-  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
-                                 static_cast<std::uint64_t>(st.st_ino)};
-  state.size = static_cast<std::uint64_t>(st.st_size);
-  state.write_time = time_of(st.st_mtim);
-  state.change_time = time_of(st.st_ctim);
-  state.settled = settled_before(st.st_ctim, queried);
-  return state;
-}
-
 bool is_directory_entry(int dir_fd, const dirent& entry) {
   if (entry.d_type == DT_DIR) return true;
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
@@ -89,6 +69,27 @@ bool is_dot_or_dot_dot(const char* name) {
 }
 
 }  // namespace
+
+timespec query_time() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return t;
+}
+
+file_state state_from(const struct stat& st, const timespec& queried) {
+  file_state state;
+  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
+                                 static_cast<std::uint64_t>(st.st_ino)};
+  state.size = static_cast<std::uint64_t>(st.st_size);
+  state.write_time = time_of(st.st_mtim);
+  state.change_time = time_of(st.st_ctim);
+  state.settled = settled_before(st.st_ctim, queried);
+  return state;
+}
+
+void advise_sequential(int fd, std::uint64_t size) {
+  if (size >= sequential_size) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
 
 void directory_closer::operator()(directory* held) const {
   if (held->fd >= 0) close(held->fd);
@@ -136,7 +137,7 @@ void list_entries(const directory& held, std::vector<std::string>* names) {
 
 std::optional<file_state> query_entry(const directory& held,
                                       const std::string& entry) {
-  const timespec queried = now();
+  const timespec queried = query_time();
   struct stat st;
   if (fstatat(held.fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode))
@@ -150,22 +151,17 @@ std::optional<file_state> inspect_entry(const directory& held,
 }
 
 open_file_handle open_entry(const directory& held, const std::string& entry) {
-  // O_NONBLOCK keeps a pipe put in the file's place from blocking the open;
-  // it does not change how a regular file is read. O_NOFOLLOW refuses a link.
-  // O_NOATIME spares a write of the access time per file, but only the
-  // file's owner (or root) may ask for it.
-  const int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
-  int fd = openat(held.fd, entry.c_str(), flags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry.c_str(), flags);
+  const int flags = read_open_flags | O_CLOEXEC;
+  int fd = openat(held.fd, entry.c_str(), flags);
+  if (fd < 0 && errno == EPERM)
+    fd = openat(held.fd, entry.c_str(), flags & ~O_NOATIME);
   if (fd < 0) return nullptr;
   open_file_handle file(new open_file{fd, std::nullopt});
-  const timespec queried = now();
+  const timespec queried = query_time();
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   file->state = state_from(st, queried);
-  // A large file is read from start to end: let the kernel read ahead far.
-  if (st.st_size >= sequential_size)
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  advise_sequential(fd, file->state->size);
   return file;
 }
 

@@ -20,10 +20,9 @@ namespace {
 // files side by side.
 constexpr unsigned ring_entries = 256;
 
-// As open_entry opens: O_NONBLOCK keeps a pipe put in a file's place from
-// blocking the open, O_NOFOLLOW refuses a link. The ring's own fixed
-// descriptors refuse O_CLOEXEC, so these are ordinary descriptors.
-constexpr int open_flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+// As open_entry opens. The ring's own fixed descriptors refuse O_CLOEXEC, so
+// these are ordinary descriptors.
+constexpr int open_flags = read_open_flags | O_CLOEXEC;
 
 // The longest single read asked of the ring; a longer request is read in
 // several.
@@ -48,46 +47,6 @@ struct batch_reader {
 };
 
 namespace {
-
-// The same state open_entry records, copied from directory_posix.cpp so that
-// both readers describe a file alike.
-file_time time_of(const timespec& t) {
-  return file_time{static_cast<std::int64_t>(t.tv_sec),
-                   static_cast<std::uint32_t>(t.tv_nsec)};
-}
-
-timespec now() {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return t;
-}
-
-bool settled_before(const timespec& change, const timespec& queried) {
-  static const timespec tick = [] {
-    timespec t{0, 10000000};
-    clock_getres(CLOCK_REALTIME_COARSE, &t);
-    return t;
-  }();
-  const std::int64_t per_second = 1000000000;
-  const __int128 margin =
-      2 * (__int128{tick.tv_sec} * per_second + tick.tv_nsec);
-  const __int128 changed =
-      __int128{change.tv_sec} * per_second + change.tv_nsec;
-  const __int128 asked =
-      __int128{queried.tv_sec} * per_second + queried.tv_nsec;
-  return changed + margin <= asked;
-}
-
-file_state state_from(const struct stat& st, const timespec& queried) {
-  file_state state;
-  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
-                                 static_cast<std::uint64_t>(st.st_ino)};
-  state.size = static_cast<std::uint64_t>(st.st_size);
-  state.write_time = time_of(st.st_mtim);
-  state.change_time = time_of(st.st_ctim);
-  state.settled = settled_before(st.st_ctim, queried);
-  return state;
-}
 
 // A kernel with io_uring but without these operations (before 5.6) is
 // treated as one without io_uring.
@@ -162,13 +121,14 @@ std::size_t add_file(batch_reader* reader, const ring_file& file) {
 // open_entry takes it, and decides whether the file is read at all.
 std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
   if (fd < 0) return std::nullopt;
-  const timespec queried = now();
+  const timespec queried = query_time();
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     reader->closing.push_back(fd);
     return std::nullopt;
   }
   const file_state state = state_from(st, queried);
+  advise_sequential(fd, state.size);
   const std::size_t number = add_file(reader, {fd, 0, state.size});
   return opened_file{number, state};
 }
@@ -183,6 +143,18 @@ std::vector<std::optional<opened_file>> ring_open_all(
                              open_flags, 0);
       },
       [&](std::size_t i, int result) { fds[i] = result; });
+  // Files of other owners refuse O_NOATIME: opened once more without it.
+  std::vector<std::size_t> refused;
+  for (std::size_t i = 0; i < fds.size(); ++i)
+    if (fds[i] == -EPERM) refused.push_back(i);
+  run_batch(
+      reader, refused.size(),
+      [&](io_uring_sqe* sqe, std::size_t i) {
+        io_uring_prep_openat(sqe, reader->directory_fd,
+                             entries[refused[i]]->c_str(),
+                             open_flags & ~O_NOATIME, 0);
+      },
+      [&](std::size_t i, int result) { fds[refused[i]] = result; });
   std::vector<std::optional<opened_file>> opened;
   opened.reserve(entries.size());
   for (int fd : fds) opened.push_back(take_opened(reader, fd));
