@@ -12,6 +12,9 @@
 #   BENCH_QUICK=1  tiny corpora, nothing recorded: checks the script only
 #   KEEP_WORK=1    leave the work folder (corpora, outputs) for profiling
 #   DUPSWEEP       a dupsweep binary to time instead of building build/dupsweep
+#   COLD=1         drop the page cache before every timed run (needs root; the
+#                  run is skipped, saying so, where it is not permitted) and
+#                  write the "Peers, cold page cache" section instead
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -30,6 +33,17 @@ else
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$top/build" --target dupsweep -j"$(nproc)" >/dev/null
   dupsweep="$top/build/dupsweep"
+fi
+
+heading="Peers"
+drop_caches=""
+if [[ "${COLD:-}" == 1 ]]; then
+  if ! { sync && echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then
+    echo "Cannot drop the page cache here (needs root): cold runs skipped." >&2
+    exit 0
+  fi
+  heading="Peers, cold page cache"
+  drop_caches="sync && echo 3 > /proc/sys/vm/drop_caches"
 fi
 
 # ---- work folder ------------------------------------------------------------
@@ -76,7 +90,7 @@ make_corpus c2 small $((2 * small_count)) 4096 2
 # Every timing below is of a warm page cache: read all bytes once now. The
 # copies dupsweep runs on are hard links to these inodes, so they are warm too.
 for name in a b c c2; do
-  find "$corpus/$name" -type f -print0 | xargs -0 cat >/dev/null
+  [[ -n $drop_caches ]] || find "$corpus/$name" -type f -print0 | xargs -0 cat >/dev/null
 done
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -98,12 +112,14 @@ time_peers() {  # corpus runs
     commands+=(-n openssl "openssl dgst -sha1 '$dir'/* >/dev/null")
   fi
   hyperfine --style basic --warmup 1 --runs "$runs" \
+    ${drop_caches:+--prepare "$drop_caches"} \
     --export-csv "$out/peers-$name.csv" "${commands[@]}"
 }
 
 time_dupsweep() {  # corpus runs
   local name=$1 runs=$2
-  hyperfine --style basic --runs "$runs" --prepare "$(prepare_copy "$name")" \
+  hyperfine --style basic --runs "$runs" \
+    --prepare "$(prepare_copy "$name")${drop_caches:+ && $drop_caches}" \
     --export-csv "$out/dupsweep-$name.csv" \
     -n dupsweep "'$dupsweep' '$run/$name'"
 }
@@ -220,9 +236,9 @@ versions="$out/versions.txt"
 
 section="$out/section.md"
 {
-  echo "## Peers"
+  echo "## $heading"
   echo
-  echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') by \`bench/peers.sh\`; warm page cache;"
+  echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') by \`bench/peers.sh\`; $([[ -n $drop_caches ]] && echo "page cache dropped before every run" || echo "warm page cache");"
   echo "hyperfine means over $runs_large runs (a, b) and $runs_small runs (c, c2)."
   echo "Load average (1, 5, 15 min) before the timings: $load_before; after: $load_after."
   echo
@@ -259,9 +275,9 @@ if [[ "${BENCH_QUICK:-}" == 1 ]]; then
 fi
 results="$here/RESULTS.md"
 [[ -f $results ]] || printf '# Benchmark results\n\n' >"$results"
-# Replace only the Peers section so other benchmarks' sections survive.
-awk -v file="$section" '
-  /^## Peers$/ { skipping = 1; while ((getline line < file) > 0) print line; done = 1; next }
+# Replace only this section so other benchmarks' sections survive.
+awk -v file="$section" -v heading="## $heading" '
+  $0 == heading { skipping = 1; while ((getline line < file) > 0) print line; done = 1; next }
   skipping && /^## / { skipping = 0 }
   !skipping { print }
   END { if (!done) while ((getline line < file) > 0) print line }

@@ -37,3 +37,6 @@ run_tests "$top/build-asan"
 
 # The Windows program, cross-built, with its tests run under wine64.
 "$here/build_windows.sh" --test
+
+# The Debian package and the Windows zip, checked as a user would.
+"$here/check_packages.sh"

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Runs a 64-bit Windows program under wine64, for CMake's
-# CMAKE_CROSSCOMPILING_EMULATOR. Each build tree gets its own Wine prefix
-# (created on first use), so runs never share state with a user's ~/.wine.
-# Usage: wine_run.sh program.exe [arguments...]
+# Runs a 64-bit Windows program under wine64, or with --wine32 a 32-bit one
+# through scripts/wine32, for CMake's CMAKE_CROSSCOMPILING_EMULATOR. Each
+# build tree gets its own Wine prefix (created on first use), so runs never
+# share state with a user's ~/.wine.
+# Usage: wine_run.sh [--wine32] program.exe [arguments...]
 set -euo pipefail
 
 source "$(dirname "$0")/wine_tools.sh"
+if [[ ${1:-} == --wine32 ]]; then
+  wine=$(dirname "$0")/wine32
+  shift
+fi
 
 # The build tree is the nearest folder above the program holding a CMake cache.
 find_build_tree() {

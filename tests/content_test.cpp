@@ -170,3 +170,47 @@ TEST(ContentRun, HashesEveryFileWhenAllEndInOneRead) {
   EXPECT_EQ(expected, run.out);
   EXPECT_EQ(std::vector<std::string>{"hello39"}, sorted_file_names(dir));
 }
+
+TEST(ContentRun, KeepsFilesWithOneDigestButOtherBytes) {
+  // A published SHA-1 collision: two different files, one digest.
+  temp_dir dir;
+  write_file(dir, "m1", test_data("sha-mbles-1.bin"), 1000);
+  write_file(dir, "m2", test_data("sha-mbles-2.bin"), 2000);
+  const char collided[] = "8ac60ba76f1999a1ab70223f225aefdc78d4ddc0";
+
+  const run_result run = run_program({dir.path});
+
+  EXPECT_EQ(
+      working_in(dir, digest_lines(dir, {{"m1", collided}, {"m2", collided}}) +
+                          "Kept : " + full_name(dir, "m1") +
+                          " (its contents differ from " + full_name(dir, "m2") +
+                          ")\n"),
+      run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"m1", "m2"}), sorted_file_names(dir));
+  EXPECT_EQ(test_data("sha-mbles-1.bin"), read_file(full_name(dir, "m1")));
+}
+
+TEST(ContentRun, KeepsTwoNamesOfOneFileInBothModes) {
+  temp_dir dir;
+  write_file(dir, "a", "hello", 1000);
+  ASSERT_TRUE(make_hard_link(full_name(dir, "a"), full_name(dir, "b")));
+  // One file, one time: the name that sorts last is the one kept.
+  const std::string kept = "Kept : " + full_name(dir, "a") +
+                           " (it is the same file as " + full_name(dir, "b") +
+                           ")\n";
+
+  run_result run = run_program({dir.path});
+
+  EXPECT_EQ(working_in(dir, digest_lines(dir, {{"a", hello_digest},
+                                               {"b", hello_digest}}) +
+                                kept),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+
+  run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, kept), run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), sorted_file_names(dir));
+}

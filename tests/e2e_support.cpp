@@ -53,6 +53,10 @@ void require(bool ok, const std::string& what) {
 
 std::string program_path() { return DUPSWEEP_PROGRAM; }
 
+std::string test_data(const std::string& name) {
+  return read_file(std::string(DUPSWEEP_TEST_DATA) + "/" + name);
+}
+
 void write_file(const temp_dir& dir, const std::string& name,
                 const std::string& contents, std::int64_t write_time) {
   const fs::path file = fs::path(dir.path) / name;

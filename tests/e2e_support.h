@@ -96,3 +96,10 @@ void require(bool ok, const std::string& what);
 
 /// The notice of an abnormal end, byte for byte.
 extern const char termination_notice[];
+
+/// The contents of `name` in the tests' own data folder.
+std::string test_data(const std::string& name);
+
+/// Gives the file `existing` the second name `name`; false when the system
+/// or file system cannot.
+bool make_hard_link(const std::string& existing, const std::string& name);

@@ -145,3 +145,7 @@ undeletable_file::~undeletable_file() {
       !set_read_only(path, false))
     std::fprintf(stderr, "%s stays read-only\n", path.c_str());
 }
+
+bool make_hard_link(const std::string& existing, const std::string& name) {
+  return CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0;
+}

@@ -91,3 +91,22 @@ TEST(PosixRun, EndsAbnormallyWhereTheDirectoryRefusesDeletion) {
   EXPECT_EQ("hello", read_file(full_name(dir, "old")));
   EXPECT_EQ("hello", read_file(full_name(dir, "new")));
 }
+
+TEST(PosixRun, EndsBeforeAnyDeletionWhenOutputFails) {
+  // Deletions that no line records must not happen: the run ends at the
+  // first line that cannot be written.
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "abc", 2000);
+  run_options full;
+  full.prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/full"};
+
+  for (const char* mode : {"--nosha1", ""}) {
+    std::vector<std::string> arguments = {dir.path};
+    if (*mode != '\0') arguments.insert(arguments.begin(), mode);
+    const run_result run = run_program(arguments, full);
+    EXPECT_EQ(termination_notice, run.err);
+    EXPECT_EQ(3, run.exit_code);
+  }
+  EXPECT_EQ((std::vector<std::string>{"new", "old"}), sorted_file_names(dir));
+}

@@ -181,15 +181,13 @@ std::map<std::string, std::string> snapshot(const temp_dir& dir) {
   return entries;
 }
 
-// The program orders times to the nanosecond up to 2262-04-11, the end of
-// 64-bit nanoseconds since 1970; all later times count as equal.
 std::pair<std::int64_t, long> comparable_time(const timespec& time) {
-  if (time.tv_sec >= 9223372036) return {9223372036, 0};
   return {time.tv_sec, time.tv_nsec};
 }
 
 struct oracle_record {
   std::string name;
+  ino_t file = 0;  // Hard links share it.
   off_t size = 0;
   std::pair<std::pair<std::int64_t, long>, std::string> age;  // time, name
   std::string digest;
@@ -203,6 +201,7 @@ std::vector<oracle_record> oracle_records(
     struct stat st;
     lstat(path.c_str(), &st);
     records.push_back(oracle_record{name,
+                                    st.st_ino,
                                     st.st_size,
                                     {comparable_time(st.st_mtim), name},
                                     pool_digests().at(read_file(path))});
@@ -216,7 +215,8 @@ struct prediction {
 };
 
 // Of every group of equal keys among the files that share their size with
-// another, all but the newest (ties: the name that sorts last) are erased.
+// another, all but the newest (ties: the name that sorts last) are erased,
+// but for another name of the newest file itself.
 prediction predict(const temp_dir& dir, const std::vector<std::string>& files,
                    bool content_mode) {
   std::vector<oracle_record> records = oracle_records(dir, files);
@@ -239,15 +239,23 @@ prediction predict(const temp_dir& dir, const std::vector<std::string>& files,
     const oracle_record*& slot = newest[key];
     if (slot == nullptr || slot->age < record.age) slot = &record;
   }
+  bool marked = false;
   for (const oracle_record& record : records) {
     const std::string key =
         content_mode ? record.digest : std::to_string(record.size);
-    if (newest[key] == &record) continue;
+    const oracle_record* keeper = newest[key];
+    if (keeper == &record) continue;
+    marked = true;
+    if (keeper->file == record.file) {
+      predicted.out += "Kept : " + full_name(dir, record.name) +
+                       " (it is the same file as " +
+                       full_name(dir, keeper->name) + ")\n";
+      continue;
+    }
     predicted.erased.insert(record.name);
     predicted.out += "Erasing : " + full_name(dir, record.name) + "\n";
   }
-  if (predicted.erased.empty())
-    predicted.out += "Nothing to erase (no duplicate found).\n";
+  if (!marked) predicted.out += "Nothing to erase (no duplicate found).\n";
   return predicted;
 }
 

@@ -1,15 +1,18 @@
 // Cases that only the Windows program has: drive roots, both separators, the
-// name rules of Windows, and the read-only attribute.
+// name rules of Windows, long names, sizes past 32 bits, and the read-only
+// attribute.
 #include <windows.h>
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -241,4 +244,67 @@ TEST(WindowsRun, PassesOverNamesTheServicesWouldShorten) {
   EXPECT_EQ(0, run.exit_code);
   EXPECT_TRUE(dotted_kept);
   EXPECT_EQ("abc", read_file(full_name(dir, "x")));
+}
+
+TEST(WindowsRun, WorksInALongDirectoryOrSaysItIsNotFound) {
+  // Past MAX_PATH (260 bytes) the ANSI services the program uses take a name
+  // only where the manifest's longPathAware and the system's policy allow
+  // it (not under Wine). Either way the run must not pass for one in an
+  // empty directory.
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "xyz", 2000);
+  const std::string parent =
+      dir.root + "\\" + std::string(120, 'l') + "\\" + std::string(120, 'm');
+  fs::create_directories(parent);
+  const std::string deep = parent + "\\d";
+  fs::rename(dir.path, deep);
+  ASSERT_GT(deep.size(), std::size_t{MAX_PATH});
+  // The tests carry the program's manifest, so the system answers them alike.
+  const bool reachable =
+      GetFileAttributesA((deep + "\\old").c_str()) != INVALID_FILE_ATTRIBUTES;
+
+  const run_result run = run_program({"--nosha1", deep});
+
+  if (reachable) {
+    EXPECT_EQ(
+        "\nWorking in directory: " + deep + "\n\nErasing : " + deep + "\\old\n",
+        run.out);
+    EXPECT_FALSE(fs::exists(deep + "\\old"));
+  } else {
+    EXPECT_EQ(
+        "\nNot found: " + deep + "\nNothing to erase (no duplicate found).\n",
+        run.out);
+    EXPECT_TRUE(fs::exists(deep + "\\old"));
+  }
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_TRUE(fs::exists(deep + "\\new"));
+}
+
+TEST(WindowsRun, ComparesSizesBeyondFourGibibytesInFull) {
+  // Sizes come from the system in two 32-bit halves; taken from the low half
+  // alone, "small" would share its size with the other two and be erased.
+  // Made by setting the end of file, so they take no space on a sparse file
+  // system (and no time to write anywhere).
+  temp_dir dir;
+  const std::uintmax_t low = 12345;
+  const std::uintmax_t big = (std::uintmax_t{1} << 32) + low;
+  const std::vector<std::pair<std::string, std::time_t>> files = {
+      {"big.old", 1000}, {"big.new", 2000}, {"small", 500}};
+  for (const auto& [name, write_time] : files) {
+    write_file(dir, name, "", write_time);
+    fs::resize_file(full_name(dir, name), name == "small" ? low : big);
+    fs::last_write_time(full_name(dir, name), write_time);
+  }
+
+  const run_result run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, "Erasing : " + full_name(dir, "big.old") + "\n"),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"big.new", "small"}),
+            sorted_file_names(dir));
+  EXPECT_EQ(big, fs::file_size(full_name(dir, "big.new")));
+  EXPECT_EQ(low, fs::file_size(full_name(dir, "small")));
 }

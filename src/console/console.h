@@ -3,10 +3,20 @@
 
 #include <string>
 
-/// Writes `text` and a line feed to standard output and flushes it, so a
-/// finished line is visible at once and never lost if the run ends abnormally.
+/// Writes `text` and a line feed to standard output. On a terminal the line
+/// is flushed at once; otherwise lines gather until flush_output, so that a
+/// run with many files is not one write per line. Throws std::system_error
+/// when standard output fails, so that nothing is deleted that was not
+/// announced.
 void write_line(const std::string& text);
 
 /// Writes `text` to standard output without ending the line; the rest of the
-/// line follows through write_line.
+/// line follows through write_line. Throws as write_line does.
 void write_text(const std::string& text);
+
+/// Writes out every line gathered so far. Throws as write_line does.
+void flush_output();
+
+/// For the failure boundary: writes out the lines gathered so far if it can,
+/// and never throws.
+void salvage_output() noexcept;

@@ -1,7 +1,6 @@
 #include "driver/driver.h"
 
 #include <optional>
-#include <vector>
 
 #include "console/console.h"
 #include "erase/erase.h"
@@ -58,16 +57,18 @@ int run_dupsweep(int argc, const char* const* argv) {
   const std::optional<arguments> parsed = parse_arguments(argc, argv);
   if (!parsed) {
     print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    flush_output();
     return exit_usage;
   }
   std::string directory_text = parsed->directory;
   if (directory_text.back() != path_separator())
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
-  const std::vector<std::string> names = scan_directory(directory_text);
-  file_list files = build_file_list(names);
+  scanned_directory scanned = scan_directory(directory_text);
+  file_list files = build_file_list(&scanned);
   size_pass(&files, parsed->mode);
-  if (parsed->mode == run_mode::content_mode) content_pass(&files);
-  erase_marked(files);
+  if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
+  erase_marked(scanned, &files, parsed->mode);
+  flush_output();
   return exit_success;
 }

@@ -1,21 +1,118 @@
 #include "erase/erase.h"
 
-#include <boost/filesystem.hpp>
+#include <string>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
 
 #include "console/console.h"
+#include "erase/verify.h"
 
-namespace fs = boost::filesystem;
+namespace {
 
-void erase_marked(const file_list& files) {
+void report_kept(const scanned_directory& scanned, const file_record& marked,
+                 verdict why) {
+  const std::string keeper = full_name_of(scanned, marked.keeper->entry);
+  std::string reason;
+  if (why == verdict::changed)
+    reason = "it changed during the run";
+  else if (why == verdict::keeper_changed)
+    reason = keeper + " changed during the run or is gone";
+  else if (why == verdict::same_file)
+    reason = "it is the same file as " + keeper;
+  else
+    reason = "its contents differ from " + keeper;
+  write_line("Kept : " + full_name_of(scanned, marked.entry) + " (" + reason +
+             ")");
+}
+
+struct identity_hash {
+  std::size_t operator()(const file_identity& identity) const {
+    return std::hash<std::uint64_t>()(identity.index * 31 + identity.volume);
+  }
+};
+
+// Records that name one file under several names (hard links), by file.
+using names_by_file =
+    std::unordered_map<file_identity, std::vector<file_record*>, identity_hash>;
+
+names_by_file shared_files(file_list* files) {
+  names_by_file by_file;
+  for (file_record& record : *files)
+    if (record.state.identity)
+      by_file[*record.state.identity].push_back(&record);
+  for (auto it = by_file.begin(); it != by_file.end();)
+    it = it->second.size() > 1 ? std::next(it) : by_file.erase(it);
+  return by_file;
+}
+
+// Deleting one name of a file moves the file's change time forward, which
+// would make its other names look changed by someone else. They take the new
+// time, as long as nothing else about them differs; a proof made before is
+// not trusted for them any more, so their contents are read again.
+void note_own_change(const scanned_directory& scanned,
+                     const file_record& deleted, names_by_file* shared) {
+  if (!deleted.state.identity) return;
+  const auto names = shared->find(*deleted.state.identity);
+  if (names == shared->end()) return;
+  for (file_record* other : names->second) {
+    if (other == &deleted) continue;
+    const std::optional<file_state> now =
+        inspect_entry(*scanned.held, other->entry);
+    if (!now || !now->identity || !(*now->identity == *deleted.state.identity))
+      continue;
+    file_state moved = other->state;
+    moved.change_time = now->change_time;
+    if (!same_unchanged_file(moved, *now)) continue;
+    other->state = moved;
+    other->state.settled = false;
+  }
+}
+
+// True when the file was deleted.
+bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
+                   run_mode mode) {
+  const std::string name = full_name_of(scanned, marked.entry);
+  held_handle held;
+  const hold_result hold = hold_entry(*scanned.held, marked.entry, &held);
+  if (hold == hold_result::refused) {
+    // As for a refused deletion: the last line names the file.
+    write_line("Erasing : " + name);
+    flush_output();
+    throw std::system_error(std::make_error_code(std::errc::permission_denied),
+                            name);
+  }
+  verdict found = hold == hold_result::gone
+                      ? verdict::changed
+                      : verify_copy(scanned, marked, *held, mode);
+  if (found != verdict::copy) {
+    report_kept(scanned, marked, found);
+    return false;
+  }
+  write_line("Erasing : " + name);
+  flush_output();
+  // Writing the line may have taken a while (a slow reader of the output):
+  // ask once more, so that only the deletion itself follows the last check.
+  found = check_states(scanned, marked, *held);
+  if (found != verdict::copy) {
+    report_kept(scanned, marked, found);
+    return false;
+  }
+  delete_held(held.get());
+  return true;
+}
+
+}  // namespace
+
+void erase_marked(const scanned_directory& scanned, file_list* files,
+                  run_mode mode) {
+  names_by_file shared = shared_files(files);
   bool found = false;
-  for (const file_record& record : files) {
+  for (const file_record& record : *files) {
     if (!record.erase_mark) continue;
     found = true;
-    // Announced and flushed first, so after a refused deletion the last line
-    // written names the file that is still there.
-    write_line("Erasing : " + record.name);
-    // A file already gone is passed over: remove() then returns false.
-    fs::remove(fs::system_complete(fs::path(record.name)));
+    if (erase_if_copy(scanned, record, mode))
+      note_own_change(scanned, record, &shared);
   }
   if (!found) write_line("Nothing to erase (no duplicate found).");
 }

@@ -1,5 +1,7 @@
 #include "erase/erase.h"
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,53 +11,80 @@
 
 namespace {
 
-file_record record_for(const temp_dir& dir, const std::string& name,
-                       bool marked) {
-  file_record record;
-  record.name = full_name(dir, name);
-  record.erase_mark = marked;
-  return record;
+// The directory listed and its records marked as a size_only run marks them.
+struct marked_run {
+  scanned_directory scanned;
+  file_list files;
+};
+
+marked_run mark_by_size(const temp_dir& dir) {
+  marked_run run;
+  run.scanned.held = open_directory(dir.path);
+  list_entries(*run.scanned.held, &run.scanned.entries);
+  run.files = build_file_list(&run.scanned);
+  size_pass(&run.files, run_mode::size_only);
+  return run;
+}
+
+// The lines erase_marked wrote, sorted: their order follows the listing.
+std::vector<std::string> erase_lines(marked_run* run, run_mode mode) {
+  testing::internal::CaptureStdout();
+  erase_marked(run->scanned, &run->files, mode);
+  std::istringstream out(testing::internal::GetCapturedStdout());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 }  // namespace
 
-TEST(EraseMarked, DeletesMarkedFilesInListOrderAndPassesOverGoneOnes) {
+TEST(EraseMarked, DeletesOnlyFilesUnchangedSinceTheyWereListed) {
   temp_dir dir;
-  write_file(dir, "first", "1", 1000);
-  write_file(dir, "kept", "2", 1000);
-  write_file(dir, "third", "3", 1000);
-  const file_list files = {
-      record_for(dir, "third", true), record_for(dir, "gone", true),
-      record_for(dir, "kept", false), record_for(dir, "first", true)};
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "mid", "abd", 2000);
+  write_file(dir, "new", "abe", 3000);
+  write_file(dir, "gone", "abf", 1500);
+  marked_run run = mark_by_size(dir);
+  // Where the listing gives a change time (POSIX), the same size and write
+  // time as listed must not hide a change; elsewhere the write time tells.
+  const bool change_times = run.files.front().state.change_time.has_value();
+  write_file(dir, "mid", "xyz", change_times ? 2000 : 2500);
+  ASSERT_EQ(0, std::remove(full_name(dir, "gone").c_str()));
 
-  testing::internal::CaptureStdout();
-  erase_marked(files);
-  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "Erasing : " + full_name(dir, "old"),
+          "Kept : " + full_name(dir, "gone") + " (it changed during the run)",
+          "Kept : " + full_name(dir, "mid") + " (it changed during the run)"}),
+      erase_lines(&run, run_mode::size_only));
+  EXPECT_EQ((std::vector<std::string>{"mid", "new"}), sorted_file_names(dir));
+  EXPECT_EQ("xyz", read_file(full_name(dir, "mid")));
+}
 
-  EXPECT_EQ("Erasing : " + full_name(dir, "third") +
-                "\n"
-                "Erasing : " +
-                full_name(dir, "gone") +
-                "\n"
-                "Erasing : " +
-                full_name(dir, "first") + "\n",
-            out);
-  EXPECT_EQ(std::vector<std::string>{"kept"}, sorted_file_names(dir));
+TEST(EraseMarked, KeepsEveryCopyOfAKeeperThatChanged) {
+  temp_dir dir;
+  write_file(dir, "a", "abc", 1000);
+  write_file(dir, "b", "abc", 2000);
+  write_file(dir, "keeper", "abc", 3000);
+  marked_run run = mark_by_size(dir);
+  write_file(dir, "keeper", "xyz", 3500);
+
+  const std::string why =
+      " (" + full_name(dir, "keeper") + " changed during the run or is gone)";
+  EXPECT_EQ((std::vector<std::string>{"Kept : " + full_name(dir, "a") + why,
+                                      "Kept : " + full_name(dir, "b") + why}),
+            erase_lines(&run, run_mode::size_only));
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "keeper"}),
+            sorted_file_names(dir));
 }
 
 TEST(EraseMarked, ReportsWhenNothingIsMarked) {
   temp_dir dir;
   write_file(dir, "kept", "2", 1000);
-  const file_list files = {record_for(dir, "kept", false)};
+  marked_run run = mark_by_size(dir);
 
-  testing::internal::CaptureStdout();
-  erase_marked(files);
-  erase_marked(file_list{});
-  const std::string out = testing::internal::GetCapturedStdout();
-
-  EXPECT_EQ(
-      "Nothing to erase (no duplicate found).\n"
-      "Nothing to erase (no duplicate found).\n",
-      out);
+  EXPECT_EQ(std::vector<std::string>{"Nothing to erase (no duplicate found)."},
+            erase_lines(&run, run_mode::size_only));
   EXPECT_EQ(std::vector<std::string>{"kept"}, sorted_file_names(dir));
 }

@@ -2,25 +2,9 @@
 // on every system; platform_posix.cpp or platform_win32.cpp implements it.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
-
-struct file_info {
-  std::uint64_t size = 0;
-  std::uint64_t write_time = 0;  ///< Only the order of two times matters.
-};
-
-/// Size and last-write time of the regular file `name`; empty when it cannot
-/// be queried or is not a regular file (link, directory, pipe, device).
-std::optional<file_info> query_file_info(const std::string& name);
-
-/// Opens the regular file `name` for binary reading, or returns null when it
-/// cannot be opened or is no longer a regular file (replaced since it was
-/// listed). Never waits on a pipe or device. The caller closes it (fclose).
-std::FILE* open_regular_file(const std::string& name);
 
 /// The separator the driver appends to the directory text and that joins a
 /// directory and an entry into a full name.
@@ -40,6 +24,10 @@ struct resolved_directory {
 /// text, or the name it resolves to, is refused by the syntax rules or cannot
 /// be made absolute. Never throws for a refused text.
 std::optional<resolved_directory> resolve_directory(const std::string& text);
+
+/// True when standard output is a terminal (console), where a person reads
+/// each line as it comes.
+bool output_is_terminal();
 
 /// Writes `bytes` to standard error at once, unbuffered and untranslated (no
 /// line-end conversion). Used only by the failure boundary, so it allocates

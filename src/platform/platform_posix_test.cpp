@@ -2,56 +2,79 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <ctime>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
 #include "platform/platform.h"
 
-TEST(PosixQueryFileInfo, AnswersOnlyForRegularFiles) {
+namespace {
+
+directory_handle held_directory(const temp_dir& dir) {
+  directory_handle held = open_directory(dir.path);
+  EXPECT_TRUE(held);
+  return held;
+}
+
+}  // namespace
+
+TEST(PosixDirectory, GivesStatesOfRegularFilesOnly) {
   temp_dir dir;
   write_file(dir, "early", "abc", 1000);
   write_file(dir, "late", "", 2000);
   write_file(dir, "sub/x", "", 1000);
   ASSERT_EQ(0, symlink("early", full_name(dir, "link").c_str()));
   ASSERT_EQ(0, mkfifo(full_name(dir, "pipe").c_str(), 0600));
+  const directory_handle held = held_directory(dir);
 
-  const std::optional<file_info> early =
-      query_file_info(full_name(dir, "early"));
-  const std::optional<file_info> late = query_file_info(full_name(dir, "late"));
-  ASSERT_TRUE(early && late);
+  std::vector<std::string> names;
+  list_entries(*held, &names);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"early", "late", "link", "pipe"}), names);
+  const std::optional<file_state> early = query_entry(*held, "early");
+  const std::optional<file_state> late = query_entry(*held, "late");
+  ASSERT_TRUE(early && late && early->identity && late->identity);
   EXPECT_EQ(3u, early->size);
   EXPECT_EQ(0u, late->size);
   EXPECT_LT(early->write_time, late->write_time);
+  EXPECT_FALSE(*early->identity == *late->identity);
   for (const char* name : {"link", "pipe", "sub", "gone"})
-    EXPECT_FALSE(query_file_info(full_name(dir, name))) << name;
+    EXPECT_FALSE(query_entry(*held, name)) << name;
 }
 
-TEST(PosixQueryFileInfo, OrdersTimesBeyondTheNanosecondRange) {
+TEST(PosixDirectory, OrdersTimesBeyondTheNanosecondRange) {
   // Nanoseconds since 1970 overflow 64 bits after 2262 and before 1677; a
-  // wrapped time made the newest file look oldest, so it was erased.
+  // wrapped or saturated time made a newer file look older or equal, so the
+  // name decided and the older version could be the one kept.
   temp_dir dir;
-  const std::pair<const char*, std::time_t> files[] = {
-      {"past", -11676096000}, {"present", 1577836800}, {"future", 13569465600}};
+  const std::pair<const char*, std::time_t> files[] = {{"past", -11676096000},
+                                                       {"present", 1577836800},
+                                                       {"future", 13569465600},
+                                                       {"later", 13569465601}};
   for (const auto& [name, seconds] : files) {
     write_file(dir, name, "", 1000);
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(0, utimensat(AT_FDCWD, full_name(dir, name).c_str(), times, 0));
   }
-  const std::optional<file_info> past = query_file_info(full_name(dir, "past"));
-  const std::optional<file_info> present =
-      query_file_info(full_name(dir, "present"));
-  const std::optional<file_info> future =
-      query_file_info(full_name(dir, "future"));
-  ASSERT_TRUE(past && present && future);
-  EXPECT_LT(past->write_time, present->write_time);
-  EXPECT_LT(present->write_time, future->write_time);
+  const directory_handle held = held_directory(dir);
+  std::vector<file_time> times;
+  for (const auto& file : files) {
+    const std::optional<file_state> state = query_entry(*held, file.first);
+    ASSERT_TRUE(state) << file.first;
+    times.push_back(state->write_time);
+  }
+  EXPECT_LT(times[0], times[1]);
+  EXPECT_LT(times[1], times[2]);
+  EXPECT_LT(times[2], times[3]);
 }
 
-TEST(PosixQueryFileInfo, ReadsSizesBeyondFourGibibytes) {
+TEST(PosixDirectory, ReadsSizesBeyondFourGibibytes) {
   temp_dir dir;
   const std::string name = full_name(dir, "sparse");
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT, 0600);
@@ -59,9 +82,10 @@ TEST(PosixQueryFileInfo, ReadsSizesBeyondFourGibibytes) {
   const bool sized = ftruncate(fd, 0x100000003LL) == 0;
   close(fd);
   if (!sized) GTEST_SKIP() << "no sparse files here";
-  const std::optional<file_info> info = query_file_info(name);
-  ASSERT_TRUE(info);
-  EXPECT_EQ(0x100000003u, info->size);
+  const std::optional<file_state> state =
+      query_entry(*held_directory(dir), "sparse");
+  ASSERT_TRUE(state);
+  EXPECT_EQ(0x100000003u, state->size);
 }
 
 TEST(PosixResolveDirectory, ResolvesLinksAndFoldsMissingNamesByText) {
@@ -86,19 +110,43 @@ TEST(PosixResolveDirectory, ResolvesLinksAndFoldsMissingNamesByText) {
   EXPECT_EQ("/", resolved->name);
 }
 
-TEST(PosixOpenRegularFile, RefusesPipesAndLinksWithoutWaiting) {
+TEST(PosixDirectory, OpensRegularFilesOnlyWithoutWaiting) {
   temp_dir dir;
   write_file(dir, "file", "abc", 1000);
   ASSERT_EQ(0, symlink("file", full_name(dir, "link").c_str()));
   ASSERT_EQ(0, mkfifo(full_name(dir, "pipe").c_str(), 0600));
+  const directory_handle held = held_directory(dir);
 
-  std::FILE* file = open_regular_file(full_name(dir, "file"));
-  ASSERT_NE(nullptr, file);
-  char bytes[4] = {};
-  EXPECT_EQ(3u, std::fread(bytes, 1, sizeof bytes, file));
-  EXPECT_EQ(std::string("abc"), bytes);
-  std::fclose(file);
-  EXPECT_EQ(nullptr, open_regular_file(full_name(dir, "pipe")));
-  EXPECT_EQ(nullptr, open_regular_file(full_name(dir, "link")));
-  EXPECT_EQ(nullptr, open_regular_file(full_name(dir, "gone")));
+  const open_file_handle file = open_entry(*held, "file");
+  ASSERT_TRUE(file);
+  unsigned char bytes[8] = {};
+  const read_result read = read_from(file.get(), bytes, sizeof bytes);
+  EXPECT_EQ(3u, read.count);
+  EXPECT_TRUE(read.end);
+  EXPECT_FALSE(read.failed);
+  EXPECT_EQ(std::string("abc"), reinterpret_cast<const char*>(bytes));
+  for (const char* name : {"pipe", "link", "gone"})
+    EXPECT_FALSE(open_entry(*held, name)) << name;
+}
+
+TEST(PosixDirectory, WorksThroughTheHeldDirectoryAfterItsNameMoves) {
+  temp_dir dir;
+  write_file(dir, "a", "abc", 1000);
+  write_file(dir, "../other/a", "xyz", 1000);
+  const directory_handle held = held_directory(dir);
+  // The scanned name now leads to another directory.
+  ASSERT_EQ(0, rename(dir.path.c_str(), (dir.root + "/moved").c_str()));
+  ASSERT_EQ(0, symlink("other", dir.path.c_str()));
+
+  held_handle file;
+  ASSERT_EQ(hold_result::held, hold_entry(*held, "a", &file));
+  delete_held(file.get());
+  EXPECT_EQ("xyz", read_file(dir.root + "/other/a"));
+  EXPECT_FALSE(query_entry(*held, "a"));
+
+  // A directory put in a file's place is never removed.
+  ASSERT_EQ(0, mkdir((dir.root + "/moved/e").c_str(), 0700));
+  ASSERT_EQ(hold_result::held, hold_entry(*held, "e", &file));
+  EXPECT_FALSE(state_of(*file));
+  EXPECT_THROW(delete_held(file.get()), std::system_error);
 }

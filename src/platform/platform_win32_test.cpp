@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
@@ -6,6 +8,7 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/directory.h"
 #include "platform/platform.h"
 
 namespace fs = boost::filesystem;
@@ -46,24 +49,54 @@ std::string with_slashes(std::string text) {
   return text;
 }
 
-TEST(Win32FileInfo, GivesSizeAndOrderedTimesOfRegularFilesOnly) {
+TEST(Win32Directory, GivesStatesOfRegularFilesOnly) {
   scratch_dir dir;
-  const std::string older = dir.file("older.txt", "12345", 1000000000);
-  const std::string newer = dir.file("newer.txt", "", 1000000001);
+  dir.file("older.txt", "12345", 1000000000);
+  dir.file("newer.txt", "", 1000000001);
   fs::create_directory(dir.path / "sub");
+  const directory_handle held = open_directory(dir.name());
+  ASSERT_TRUE(held);
 
-  ASSERT_TRUE(query_file_info(older));
-  ASSERT_TRUE(query_file_info(newer));
-  EXPECT_EQ(5u, query_file_info(older)->size);
-  EXPECT_EQ(0u, query_file_info(newer)->size);
-  EXPECT_LT(query_file_info(older)->write_time,
-            query_file_info(newer)->write_time);
-  EXPECT_FALSE(query_file_info(dir.name() + "\\sub"));
-  EXPECT_FALSE(query_file_info(dir.name() + "\\missing.txt"));
+  const std::optional<file_state> older = query_entry(*held, "older.txt");
+  const std::optional<file_state> newer = query_entry(*held, "newer.txt");
+  ASSERT_TRUE(older && newer);
+  EXPECT_EQ(5u, older->size);
+  EXPECT_EQ(0u, newer->size);
+  EXPECT_LT(older->write_time, newer->write_time);
+  EXPECT_FALSE(query_entry(*held, "sub"));
+  EXPECT_FALSE(query_entry(*held, "missing.txt"));
   // Names the ANSI services would shorten to "older.txt" are not its names.
-  EXPECT_FALSE(query_file_info(older + "."));
-  EXPECT_FALSE(query_file_info(older + " "));
-  EXPECT_EQ(nullptr, open_regular_file(older + "."));
+  EXPECT_FALSE(query_entry(*held, "older.txt."));
+  EXPECT_FALSE(query_entry(*held, "older.txt "));
+  EXPECT_FALSE(open_entry(*held, "older.txt."));
+  EXPECT_FALSE(inspect_entry(*held, "sub"));
+
+  // The full state tells files apart by identity, whatever their name.
+  const std::optional<file_state> full = inspect_entry(*held, "older.txt");
+  ASSERT_TRUE(full && full->identity && full->change_time);
+  EXPECT_TRUE(same_unchanged_file(*older, *full));
+  EXPECT_FALSE(*full->identity == *inspect_entry(*held, "newer.txt")->identity);
+}
+
+TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {
+  scratch_dir dir;
+  dir.file("a.txt", "abc", 1000000000);
+  const directory_handle held = open_directory(dir.name());
+  ASSERT_TRUE(held);
+  // Held without sharing deletion: the directory keeps its name.
+  EXPECT_FALSE(MoveFileA(dir.name().c_str(), (dir.name() + "x").c_str()));
+
+  held_handle file;
+  ASSERT_EQ(hold_result::held, hold_entry(*held, "a.txt", &file));
+  // No other program may write the file while it is held.
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            CreateFileA((dir.name() + "\\a.txt").c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr));
+  delete_held(file.get());
+  file.reset();
+  EXPECT_FALSE(fs::exists(dir.path / "a.txt"));
+  EXPECT_EQ(hold_result::gone, hold_entry(*held, "a.txt", &file));
 }
 
 TEST(Win32ResolveDirectory, DropsTheFinalSeparatorAndWritesBackslashes) {

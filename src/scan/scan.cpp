@@ -1,9 +1,9 @@
 #include "scan/scan.h"
 
 #include <optional>
+#include <system_error>
 
 #include <boost/filesystem.hpp>
-#include <boost/system/system_error.hpp>
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -12,50 +12,45 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-// An entry that vanishes or cannot be queried is left out alone; only a
-// failure to advance the listing ends it. Only the file system's errors are
-// caught here (a name that cannot be converted is one of them): running out
-// of memory ends the run like any other failure.
-void list_entries(const std::string& directory,
-                  std::vector<std::string>* names) {
-  const char separator = path_separator();
-  for (fs::directory_iterator it(directory), end; it != end; ++it) {
-    try {
-      // Asked of the entry rather than of its name: where the listing gives
-      // the attributes with each entry (Windows), this spares a query.
-      if (fs::is_directory(it->status())) continue;
-      names->push_back(
-          join_name(directory, it->path().filename().string(), separator));
-    } catch (const boost::system::system_error&) {
-    }
-  }
+void report_not_found(const std::string& name) {
+  write_line("");
+  write_line("Not found: " + name);
 }
 
 void scan_resolved(const std::string& directory_text,
-                   std::vector<std::string>* names) {
+                   scanned_directory* scanned) {
   const std::optional<resolved_directory> directory =
       resolve_directory(directory_text);
   if (!directory) return;
-  if (!directory->found) {
-    write_line("");
-    write_line("Not found: " + directory->name);
-    return;
-  }
+  if (!directory->found) return report_not_found(directory->name);
   if (!fs::is_directory(fs::path(directory->name))) return;
+  scanned->held = open_directory(directory->name);
+  // Gone, or replaced by something else, since it was resolved.
+  if (!scanned->held) return report_not_found(directory->name);
   write_line("");
   write_line("Working in directory: " + directory->name);
   write_line("");
-  list_entries(directory->name, names);
+  try {
+    list_entries(*scanned->held, &scanned->entries);
+  } catch (const std::system_error&) {
+    // The entries listed before the failure still take part; a directory
+    // that may be searched but not listed has none.
+  }
 }
 
 }  // namespace
 
-std::vector<std::string> scan_directory(const std::string& directory_text) {
-  std::vector<std::string> names;
+scanned_directory scan_directory(const std::string& directory_text) {
+  scanned_directory scanned;
   try {
-    scan_resolved(directory_text, &names);
+    scan_resolved(directory_text, &scanned);
   } catch (const fs::filesystem_error&) {
-    // The names collected before the listing failed still take part.
+    // The directory test failed: there is nothing to work in.
   }
-  return names;
+  return scanned;
+}
+
+std::string full_name_of(const scanned_directory& scanned,
+                         const std::string& entry) {
+  return join_name(directory_name(*scanned.held), entry, path_separator());
 }

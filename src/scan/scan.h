@@ -4,11 +4,25 @@
 #include <string>
 #include <vector>
 
-/// Resolves `directory_text`, prints "Working in directory: " (or "Not found:
-/// ") framed by empty lines, and returns the full names of the entries that
-/// are not directories, in listing order. Never throws for a file-system
-/// failure: it returns what it collected so far, possibly nothing.
-std::vector<std::string> scan_directory(const std::string& directory_text);
+#include "platform/directory.h"
+
+/// The directory a run works in, held open, and what its listing gave.
+struct scanned_directory {
+  directory_handle held;  ///< Null when there is no directory to work in.
+  /// Names of the entries that are not directories, in listing order.
+  std::vector<std::string> entries;
+};
+
+/// Resolves `directory_text`, opens the directory, prints "Working in
+/// directory: " (or "Not found: ") framed by empty lines, and lists it.
+/// Never throws for a file-system failure: a listing that fails leaves the
+/// entries empty.
+scanned_directory scan_directory(const std::string& directory_text);
+
+/// The full name of `entry` of the scanned directory, as every line prints
+/// it.
+std::string full_name_of(const scanned_directory& scanned,
+                         const std::string& entry);
 
 /// `directory` and `entry` joined by `separator`, which is left out when
 /// `directory` already ends in one (a root).

@@ -22,13 +22,13 @@ TEST(ScanDirectory, ListsEveryEntryButDirectories) {
   write_file(dir, "sub/inner", "2", 1000);
 
   testing::internal::CaptureStdout();
-  std::vector<std::string> names = scan_directory(dir.path + "/");
+  const scanned_directory scanned = scan_directory(dir.path + "/");
   const std::string out = testing::internal::GetCapturedStdout();
 
+  std::vector<std::string> names = scanned.entries;
   std::sort(names.begin(), names.end());
-  EXPECT_EQ((std::vector<std::string>{full_name(dir, ".hidden"),
-                                      full_name(dir, "a.txt")}),
-            names);
+  EXPECT_EQ((std::vector<std::string>{".hidden", "a.txt"}), names);
+  EXPECT_EQ(full_name(dir, "a.txt"), full_name_of(scanned, "a.txt"));
   EXPECT_EQ("\nWorking in directory: " + dir.path + "\n\n", out);
 }
 
@@ -37,8 +37,12 @@ TEST(ScanDirectory, ReturnsNothingForMissingNamesAndPlainFiles) {
   write_file(dir, "plain", "1", 1000);
 
   testing::internal::CaptureStdout();
-  EXPECT_TRUE(scan_directory(full_name(dir, "gone") + "/").empty());
-  EXPECT_TRUE(scan_directory(full_name(dir, "plain") + "/").empty());
+  for (const char* name : {"gone", "plain"}) {
+    const scanned_directory scanned =
+        scan_directory(full_name(dir, name) + "/");
+    EXPECT_FALSE(scanned.held) << name;
+    EXPECT_TRUE(scanned.entries.empty()) << name;
+  }
   const std::string out = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ("\nNot found: " + full_name(dir, "gone") + "\n", out);

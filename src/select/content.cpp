@@ -1,21 +1,56 @@
 #include <algorithm>
-#include <cstdio>
-#include <deque>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/reader.h"
 #include "select/select.h"
 #include "sha1/sha1_lanes.h"
 
 namespace {
 
 constexpr std::size_t read_buffer_size = 4194304;
+// Most files read side by side: each takes a share of the read buffer and a
+// descriptor, so more would make every read small.
+constexpr std::size_t most_side_by_side = 256;
+// A size group of large files that cannot all be read side by side with
+// large reads is first split by its files' first bytes, so that the files
+// likely to be equal are the ones read side by side.
+constexpr std::size_t prefix_size = 4096;
+constexpr std::uint64_t large_file = 65536;
 
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+enum class outcome { waiting, hashed, open_failed, read_failed };
+
+// One file being read, through its own slice of the read buffer, side by
+// side with the other files of its batch.
+struct lane {
+  std::size_t job = 0;   ///< Its record's place in list order.
+  std::size_t file = 0;  ///< Its number with the pass's reader.
+  sha1_context context;
+  std::uint32_t content_class = 0;  ///< Shared while read equal.
+  read_result read;
+  unsigned char* slice = nullptr;
+};
+
+struct pass_state {
+  const scanned_directory* scanned = nullptr;
+  file_list* files = nullptr;
+  batch_reader_handle reader;
+  std::vector<file_list::iterator> jobs;  ///< The records in list order.
+  std::vector<outcome> outcomes;          ///< One per job.
+  /// Jobs of one size (and first bytes) each, in the order they are read.
+  std::vector<std::vector<std::uint32_t>> batches;
+  std::size_t next_batch = 0;
+  std::size_t next_report = 0;
+  std::vector<lane> lanes;
+  std::uint32_t next_class = 0;
+  unsigned char* buffer = nullptr;
 };
 
 std::string hex_digest(const sha1_digest& digest) {
@@ -28,157 +63,262 @@ std::string hex_digest(const sha1_digest& digest) {
   return text;
 }
 
-// What one read gave. A short count means end of file or a read error; only
-// the first ends the digest, since a digest of a prefix would make different
-// files equal.
-struct chunk {
-  std::size_t count = 0;
-  bool last = false;
-  bool failed = false;
-};
-
-chunk read_chunk(std::FILE* file, unsigned char* buffer, std::size_t size) {
-  chunk read;
-  read.count = std::fread(buffer, 1, size, file);
-  read.last = read.count < size;
-  read.failed = read.last && std::ferror(file);
-  return read;
+// A hash of the first bytes of a job's file, as the key that splits its size
+// group; a file that cannot be read keys on its place in the list. Equal
+// hashes of other bytes only put files into one batch, where their bytes
+// are compared all the same.
+std::size_t prefix_key(const pass_state& state, std::size_t job) {
+  const open_file_handle file =
+      open_entry(*state.scanned->held, state.jobs[job]->entry);
+  unsigned char bytes[prefix_size];
+  const read_result read =
+      file ? read_from(file.get(), bytes, prefix_size) : read_result{};
+  if (!file || read.failed) return job;
+  return std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(bytes), read.count));
 }
 
-enum class outcome { hashing, hashed, open_failed, read_failed };
+// Splits one size group into the batches read side by side: as it is when
+// all its files can be read together with large reads, otherwise by the
+// first bytes of each file, and in the end by the most side by side.
+void add_batches(pass_state* state, const std::vector<std::uint32_t>& group) {
+  std::vector<std::vector<std::uint32_t>> parts;
+  const std::uint64_t size = state->jobs[group.front()]->state.size;
+  if (group.size() > most_side_by_side ||
+      (group.size() > sha1_lane_count() && size > large_file)) {
+    std::unordered_map<std::size_t, std::size_t> part_of;
+    for (std::uint32_t job : group) {
+      auto [slot, added] =
+          part_of.emplace(prefix_key(*state, job), parts.size());
+      if (added) parts.emplace_back();
+      parts[slot->second].push_back(job);
+    }
+  } else {
+    parts.push_back(group);
+  }
+  for (const std::vector<std::uint32_t>& part : parts)
+    for (std::size_t at = 0; at < part.size(); at += most_side_by_side)
+      state->batches.emplace_back(
+          part.begin() + at,
+          part.begin() + std::min(part.size(), at + most_side_by_side));
+}
 
-// A file of the list from its opening to its line. Lines go out in list
-// order, so a file that ends before those opened earlier waits for them.
-struct job {
-  file_list::iterator record;
-  outcome result = outcome::hashing;
-};
+// Size groups in the order of their first file in the list, so that the
+// progress lines, which follow the list, are held back as little as may be.
+void plan_batches(pass_state* state) {
+  std::unordered_map<std::uint64_t, std::size_t> group_of;
+  std::vector<std::vector<std::uint32_t>> groups;
+  for (std::uint32_t job = 0; job < state->jobs.size(); ++job) {
+    auto [slot, added] =
+        group_of.emplace(state->jobs[job]->state.size, groups.size());
+    if (added) groups.emplace_back();
+    groups[slot->second].push_back(job);
+  }
+  for (const std::vector<std::uint32_t>& group : groups)
+    add_batches(state, group);
+}
 
-// One file being read through its own slice of the read buffer.
-struct lane {
-  job* current = nullptr;
-  std::unique_ptr<std::FILE, file_closer> file;
-  sha1_context context;
-  unsigned char* slice = nullptr;
-  chunk read;
-};
-
-struct pass_state {
-  file_list* files = nullptr;
-  file_list::iterator next;  ///< The first record not yet opened.
-  std::deque<job> jobs;      ///< Opened and not yet reported, in list order.
-  std::vector<lane> lanes;
-  std::size_t slice_size = 0;
-};
-
-// Whole blocks per slice keep every lane's pending block empty between
-// reads, so no bytes are copied but a file's last few.
-pass_state start_pass(file_list* files, unsigned char* buffer) {
+pass_state start_pass(const scanned_directory& scanned, file_list* files,
+                      unsigned char* buffer) {
   pass_state state;
+  state.scanned = &scanned;
   state.files = files;
-  state.next = files->begin();
-  state.lanes.resize(sha1_lane_count());
-  state.slice_size = read_buffer_size / state.lanes.size() / 64 * 64;
-  for (std::size_t i = 0; i < state.lanes.size(); ++i)
-    state.lanes[i].slice = buffer + i * state.slice_size;
+  state.buffer = buffer;
+  for (auto it = files->begin(); it != files->end(); ++it)
+    state.jobs.push_back(it);
+  state.outcomes.assign(state.jobs.size(), outcome::waiting);
+  plan_batches(&state);
   return state;
 }
 
-// Opens the next file of the list that can be opened into `lane`; false when
-// none is left. Files that cannot be opened are settled on the way.
-bool start_next_file(pass_state* state, lane* lane) {
-  while (state->next != state->files->end()) {
-    state->jobs.push_back(job{state->next++});
-    lane->file.reset(open_regular_file(state->jobs.back().record->name));
-    if (!lane->file) {
-      state->jobs.back().result = outcome::open_failed;
-      continue;
-    }
-    lane->current = &state->jobs.back();
-    sha1_start(&lane->context);
-    return true;
+// The record keeps the state of the file as opened: what it read is what
+// that state describes. A file that is no longer the one listed, or was
+// changed since, is read all the same but can be neither erased nor kept
+// for another.
+void start_job(pass_state* state, std::size_t job,
+               const std::optional<opened_file>& opened,
+               std::uint32_t batch_class) {
+  if (!opened) {
+    state->outcomes[job] = outcome::open_failed;
+    return;
   }
-  return false;
+  file_record& record = *state->jobs[job];
+  if (!same_unchanged_file(record.state, opened->state)) record.changed = true;
+  record.state = opened->state;
+  lane added;
+  added.job = job;
+  added.file = opened->number;
+  added.content_class = batch_class;
+  sha1_start(&added.context);
+  state->lanes.push_back(std::move(added));
 }
 
-void end_file(lane* lane) {
-  if (lane->read.failed) {
-    lane->current->result = outcome::read_failed;
-  } else {
-    sha1_finish(&lane->context, lane->current->record->digest.data());
-    lane->current->result = outcome::hashed;
-  }
-  lane->file.reset();
-  lane->current = nullptr;
+// A batch's files are opened together, and start their lanes in its order.
+// The reader is made for the first batch: a run with no file to read has no
+// directory to read from.
+void open_batch(pass_state* state, const std::vector<std::uint32_t>& batch) {
+  if (!state->reader) state->reader = make_reader(*state->scanned->held);
+  std::vector<const std::string*> entries;
+  entries.reserve(batch.size());
+  for (std::uint32_t job : batch) entries.push_back(&state->jobs[job]->entry);
+  const std::vector<std::optional<opened_file>> opened =
+      open_entries(state->reader.get(), entries);
+  const std::uint32_t batch_class = state->next_class++;
+  for (std::size_t i = 0; i < batch.size(); ++i)
+    start_job(state, batch[i], opened[i], batch_class);
 }
 
-// Fills the lane's slice from its file, or from the next files when it ends
-// without a byte more, so that a lane idles only when the list is done.
-void fill_lane(pass_state* state, lane* lane) {
-  lane->read = chunk{};
-  while (lane->current != nullptr || start_next_file(state, lane)) {
-    lane->read = read_chunk(lane->file.get(), lane->slice, state->slice_size);
-    if (lane->read.count > 0) return;
-    end_file(lane);
+// Whole batches join while too few files are being read to keep every lane
+// of the engine busy.
+void admit_batches(pass_state* state) {
+  while (state->next_batch < state->batches.size()) {
+    const std::vector<std::uint32_t>& batch = state->batches[state->next_batch];
+    if (!state->lanes.empty() &&
+        (state->lanes.size() >= sha1_lane_count() ||
+         state->lanes.size() + batch.size() > most_side_by_side))
+      return;
+    open_batch(state, batch);
+    ++state->next_batch;
   }
+}
+
+// Whole blocks per slice keep every lane's pending block empty between
+// reads, so no bytes are copied but a file's last few. Every lane's slice
+// is read in one batch.
+void read_round(pass_state* state) {
+  const std::size_t slice_size = std::max<std::size_t>(
+      64, read_buffer_size / state->lanes.size() / 64 * 64);
+  std::vector<read_request> requests;
+  requests.reserve(state->lanes.size());
+  for (std::size_t i = 0; i < state->lanes.size(); ++i) {
+    lane& lane = state->lanes[i];
+    lane.slice = state->buffer + i * slice_size;
+    requests.push_back({lane.file, lane.slice, slice_size});
+  }
+  const std::vector<read_result> reads =
+      read_files(state->reader.get(), requests);
+  for (std::size_t i = 0; i < state->lanes.size(); ++i)
+    state->lanes[i].read = reads[i];
 }
 
 void hash_round(pass_state* state) {
+  const std::size_t width = sha1_lane_count();
   sha1_lane_input inputs[sha1_max_lanes];
   std::size_t count = 0;
-  for (lane& lane : state->lanes)
-    if (lane.read.count > 0)
-      inputs[count++] = {&lane.context, lane.slice,
-                         static_cast<std::uint32_t>(lane.read.count)};
+  for (lane& lane : state->lanes) {
+    if (lane.read.count == 0) continue;
+    inputs[count++] = {&lane.context, lane.slice,
+                       static_cast<std::uint32_t>(lane.read.count)};
+    if (count == width) {
+      sha1_update_lanes(inputs, count);
+      count = 0;
+    }
+  }
   sha1_update_lanes(inputs, count);
-  for (lane& lane : state->lanes)
-    if (lane.current != nullptr && lane.read.last) end_file(&lane);
 }
 
-void report(const job& job) {
-  const std::string& name = job.record->name;
+bool same_slice(const lane& a, const lane& b) {
+  return a.read.count == b.read.count &&
+         std::memcmp(a.slice, b.slice, a.read.count) == 0;
+}
+
+// Splits each class of files read equal so far by what this round read:
+// a file stays with the first file of its class whose slice equals its own,
+// or starts a class of its own. Classes never merge again.
+void compare_round(pass_state* state) {
+  struct split {
+    std::uint32_t before = 0;
+    std::uint32_t after = 0;
+    const lane* first = nullptr;
+  };
+  std::vector<split> splits;
+  for (lane& lane : state->lanes) {
+    if (lane.read.failed) continue;
+    bool seen_class = false;
+    const split* match = nullptr;
+    for (const split& known : splits) {
+      if (known.before != lane.content_class) continue;
+      seen_class = true;
+      if (same_slice(*known.first, lane)) {
+        match = &known;
+        break;
+      }
+    }
+    const std::uint32_t before = lane.content_class;
+    if (match != nullptr)
+      lane.content_class = match->after;
+    else if (seen_class)
+      lane.content_class = state->next_class++;
+    if (match == nullptr) splits.push_back({before, lane.content_class, &lane});
+  }
+}
+
+void end_lane(pass_state* state, lane* lane) {
+  file_record& record = *state->jobs[lane->job];
+  if (lane->read.failed) {
+    state->outcomes[lane->job] = outcome::read_failed;
+    return;
+  }
+  sha1_finish(&lane->context, record.digest.data());
+  record.content_class = lane->content_class;
+  state->outcomes[lane->job] = outcome::hashed;
+}
+
+void end_files(pass_state* state) {
+  for (lane& lane : state->lanes) {
+    if (!lane.read.end) continue;
+    end_lane(state, &lane);
+    close_file(state->reader.get(), lane.file);
+  }
+  state->lanes.erase(
+      std::remove_if(state->lanes.begin(), state->lanes.end(),
+                     [](const lane& lane) { return lane.read.end; }),
+      state->lanes.end());
+}
+
+void report(const scanned_directory& scanned, const file_record& record,
+            outcome result) {
+  const std::string name = full_name_of(scanned, record.entry);
   write_text("Calculating sha1 for " + name + " ...");
-  if (job.result == outcome::open_failed)
+  if (result == outcome::open_failed)
     write_line("Error opening : " + name);
-  else if (job.result == outcome::read_failed)
+  else if (result == outcome::read_failed)
     write_line("Error reading : " + name);
   else
-    write_line(" ( " + hex_digest(job.record->digest) + " ) done.");
+    write_line(" ( " + hex_digest(record.digest) + " ) done.");
 }
 
 // Reports the settled files at the head of the list; a file that cannot be
 // opened or read leaves the run.
 void report_settled(pass_state* state) {
-  while (!state->jobs.empty() &&
-         state->jobs.front().result != outcome::hashing) {
-    const job& job = state->jobs.front();
-    report(job);
-    if (job.result != outcome::hashed) state->files->erase(job.record);
-    state->jobs.pop_front();
+  while (state->next_report < state->jobs.size() &&
+         state->outcomes[state->next_report] != outcome::waiting) {
+    const std::size_t job = state->next_report++;
+    report(*state->scanned, *state->jobs[job], state->outcomes[job]);
+    if (state->outcomes[job] != outcome::hashed)
+      state->files->erase(state->jobs[job]);
   }
-}
-
-// Every lane may end its file in the same round: the list decides.
-bool work_left(const pass_state& state) {
-  return state.next != state.files->end() ||
-         std::any_of(state.lanes.begin(), state.lanes.end(),
-                     [](const lane& lane) { return lane.current != nullptr; });
 }
 
 }  // namespace
 
-// Every lane reads one slice per round and the lanes are hashed together;
-// a lane whose file ends takes the next file of the list, whatever its size
-// group, so pairs of small files keep all lanes busy as well as large ones.
-void content_pass(file_list* files) {
+// Files of one size are read side by side, one slice each per round, and
+// hashed together; their slices are compared while they are in the buffer,
+// which proves equal files equal byte for byte at no cost of reading again.
+void content_pass(const scanned_directory& scanned, file_list* files) {
   write_line("Calculating sha1 ...");
   const std::unique_ptr<unsigned char[]> read_buffer(
       new unsigned char[read_buffer_size]);
-  pass_state state = start_pass(files, read_buffer.get());
-  do {
-    for (lane& lane : state.lanes) fill_lane(&state, &lane);
-    hash_round(&state);
+  pass_state state = start_pass(scanned, files, read_buffer.get());
+  for (;;) {
+    admit_batches(&state);
     report_settled(&state);
-  } while (work_left(state));
+    if (state.lanes.empty()) break;
+    read_round(&state);
+    hash_round(&state);
+    compare_round(&state);
+    end_files(&state);
+    report_settled(&state);
+  }
   mark_equal_digests(files);
 }

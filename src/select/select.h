@@ -5,19 +5,29 @@
 #include <array>
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/directory.h"
+#include "scan/scan.h"
 #include "sha1/sha1.h"
 
 using sha1_digest = std::array<unsigned char, sha1_digest_size>;
 
 struct file_record {
-  std::string name;  ///< Full name, exactly as the scan returned it.
-  std::uint64_t size = 0;
-  std::uint64_t write_time = 0;  ///< Only the order of two times matters.
-  sha1_digest digest{};          ///< Filled by the content pass.
-  bool erase_mark = false;       ///< Once set, never cleared.
+  std::string entry;  ///< The file's name in the scanned directory.
+  /// As listed; in content_mode, as found when the file was opened.
+  file_state state;
+  /// Set when the file opened was no longer the one listed, or had changed.
+  bool changed = false;
+  sha1_digest digest{};  ///< Filled by the content pass.
+  /// Records of one class were read side by side and found equal byte for
+  /// byte; records read apart have different classes or none.
+  std::optional<std::uint32_t> content_class;
+  bool erase_mark = false;  ///< Once set, never cleared.
+  /// For a marked record: the record of its group that the age rule keeps.
+  const file_record* keeper = nullptr;
 };
 
 /// In scan order. Records are removed in place while it is walked.
@@ -25,17 +35,19 @@ using file_list = std::list<file_record>;
 
 enum class run_mode { content_mode, size_only };
 
-/// One record per regular file of `names`, in their order. A name whose size
-/// and time cannot be read (gone since the listing) or that is not a regular
-/// file is left out on its own, silently.
-file_list build_file_list(const std::vector<std::string>& names);
+/// One record per regular file among the scanned entries, in their order,
+/// which move into the records: `scanned` is left without entries. An entry
+/// whose state cannot be read (gone since the listing) or that is not a
+/// regular file is left out on its own, silently.
+file_list build_file_list(scanned_directory* scanned);
 
 /// Removes every record whose size no other record shares. In size_only mode
 /// it also marks every record of each size group but the newest.
 void size_pass(file_list* files, run_mode mode);
 
 /// Marks the older of `u` and `v`; for equal times, the one whose name sorts
-/// first as unsigned bytes (the other name when they are equal).
+/// first as unsigned bytes (the other name when they are equal). The marked
+/// record's keeper is the other.
 void apply_age_rule(file_record* u, file_record* v);
 
 /// Marks every record of each group of equal digests but the newest, by the
@@ -44,5 +56,6 @@ void mark_equal_digests(file_list* files);
 
 /// Hashes every record's file, printing one progress line each, removes the
 /// records whose file cannot be opened or read, and marks every record of
-/// each equal-digest group but the newest.
-void content_pass(file_list* files);
+/// each equal-digest group but the newest. Files of one size are read side
+/// by side and compared as they are read.
+void content_pass(const scanned_directory& scanned, file_list* files);

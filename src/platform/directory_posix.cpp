@@ -1,0 +1,214 @@
+#include "platform/directory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "platform/directory_posix.h"
+
+struct open_file {
+  int fd = -1;
+  std::optional<file_state> state;
+  std::uint64_t position = 0;  ///< Bytes read so far.
+};
+
+struct held_file {
+  const directory* parent = nullptr;
+  std::string entry;
+};
+
+namespace {
+
+// Files from this size on are read with a larger read-ahead.
+constexpr std::uint64_t sequential_size = 1048576;
+
+std::system_error system_failure(const char* what) {
+  return std::system_error(errno, std::generic_category(), what);
+}
+
+file_time time_of(const timespec& t) {
+  return file_time{static_cast<std::int64_t>(t.tv_sec),
+                   static_cast<std::uint32_t>(t.tv_nsec)};
+}
+
+// File systems stamp changes with the kernel's coarse clock, which moves in
+// ticks. A change stamped in the tick our query fell in, or the one before,
+// could be followed by another with the same stamp; older stamps cannot.
+bool settled_before(const timespec& change, const timespec& queried) {
+  static const timespec tick = [] {
+    timespec t{0, 10000000};
+    clock_getres(CLOCK_REALTIME_COARSE, &t);
+    return t;
+  }();
+  const std::int64_t per_second = 1000000000;
+  const __int128 margin =
+      2 * (__int128{tick.tv_sec} * per_second + tick.tv_nsec);
+  const __int128 changed =
+      __int128{change.tv_sec} * per_second + change.tv_nsec;
+  const __int128 asked =
+      __int128{queried.tv_sec} * per_second + queried.tv_nsec;
+  return changed + margin <= asked;
+}
+
+bool is_directory_entry(int dir_fd, const dirent& entry) {
+  if (entry.d_type == DT_DIR) return true;
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
+  // A link to a directory is passed over like the directory itself.
+  struct stat st;
+  return fstatat(dir_fd, entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_dot_or_dot_dot(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+}  // namespace
+
+timespec query_time() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return t;
+}
+
+file_state state_from(const struct stat& st, const timespec& queried) {
+  file_state state;
+  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
+                                 static_cast<std::uint64_t>(st.st_ino)};
+  state.size = static_cast<std::uint64_t>(st.st_size);
+  state.write_time = time_of(st.st_mtim);
+  state.change_time = time_of(st.st_ctim);
+  state.settled = settled_before(st.st_ctim, queried);
+  return state;
+}
+
+void advise_sequential(int fd, std::uint64_t size) {
+  if (size >= sequential_size) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void directory_closer::operator()(directory* held) const {
+  if (held->fd >= 0) close(held->fd);
+  delete held;
+}
+
+void open_file_closer::operator()(open_file* file) const {
+  if (file->fd >= 0) close(file->fd);
+  delete file;
+}
+
+void held_file_closer::operator()(held_file* file) const { delete file; }
+
+directory_handle open_directory(const std::string& name) {
+  // O_PATH: a directory that may be searched but not listed still serves
+  // every operation on its entries; only the listing then fails.
+  const int fd =
+      open(name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return directory_handle(new directory{name, fd});
+}
+
+const std::string& directory_name(const directory& held) { return held.name; }
+
+void list_entries(const directory& held, std::vector<std::string>* names) {
+  // A descriptor of its own for the listing, opened through the held one.
+  const int fd = openat(held.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw system_failure("openat");
+  DIR* listing = fdopendir(fd);
+  if (listing == nullptr) {
+    close(fd);
+    throw system_failure("fdopendir");
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, closedir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(listing);
+    if (entry == nullptr) break;
+    if (is_dot_or_dot_dot(entry->d_name) || is_directory_entry(held.fd, *entry))
+      continue;
+    names->emplace_back(entry->d_name);
+  }
+  if (errno != 0) throw system_failure("readdir");
+}
+
+std::optional<file_state> query_entry(const directory& held,
+                                      const std::string& entry) {
+  const timespec queried = query_time();
+  struct stat st;
+  if (fstatat(held.fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode))
+    return std::nullopt;
+  return state_from(st, queried);
+}
+
+std::optional<file_state> inspect_entry(const directory& held,
+                                        const std::string& entry) {
+  return query_entry(held, entry);
+}
+
+open_file_handle open_entry(const directory& held, const std::string& entry) {
+  const int flags = read_open_flags | O_CLOEXEC;
+  int fd = openat(held.fd, entry.c_str(), flags);
+  if (fd < 0 && errno == EPERM)
+    fd = openat(held.fd, entry.c_str(), flags & ~O_NOATIME);
+  if (fd < 0) return nullptr;
+  open_file_handle file(new open_file{fd, std::nullopt});
+  const timespec queried = query_time();
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  file->state = state_from(st, queried);
+  advise_sequential(fd, file->state->size);
+  return file;
+}
+
+std::optional<file_state> state_of(const open_file& file) { return file.state; }
+
+read_result read_from(open_file* file, unsigned char* buffer,
+                      std::size_t size) {
+  read_result read;
+  while (read.count < size) {
+    const ssize_t got =
+        ::read(file->fd, buffer + read.count, size - read.count);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      read.end = true;
+      read.failed = got < 0;
+      break;
+    }
+    read.count += static_cast<std::size_t>(got);
+    file->position += static_cast<std::uint64_t>(got);
+    // A short read that reaches the size the file had when it was opened is
+    // its end: this spares a small file the second read that would return
+    // nothing. Anything else short is read on; a file that grew since has
+    // changed, which the checks before any deletion see.
+    if (read.count < size && file->position == file->state->size) {
+      read.end = true;
+      break;
+    }
+  }
+  return read;
+}
+
+hold_result hold_entry(const directory& held, const std::string& entry,
+                       held_handle* result) {
+  // Only the name can be held: unlinkat deletes by name, so every check asks
+  // the name again rather than a descriptor opened earlier.
+  result->reset(new held_file{&held, entry});
+  return hold_result::held;
+}
+
+std::optional<file_state> state_of(const held_file& file) {
+  return query_entry(*file.parent, file.entry);
+}
+
+void delete_held(held_file* file) {
+  // Flags 0: a directory put in the file's place is refused, never removed.
+  if (unlinkat(file->parent->fd, file->entry.c_str(), 0) == 0) return;
+  // Gone in the instant since its check: nothing of it is lost.
+  if (errno == ENOENT) return;
+  throw system_failure("unlinkat");
+}

@@ -1,0 +1,35 @@
+// What a held directory is on POSIX, and how a file of it is opened and
+// described, for the parts of the platform layer that work through its
+// descriptor. Only POSIX sources include it.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/directory.h"
+
+struct directory {
+  std::string name;
+  int fd = -1;
+};
+
+/// Flags every file is opened with for reading. O_NONBLOCK keeps a pipe put
+/// in a file's place from blocking the open (it does not change how a
+/// regular file is read); O_NOFOLLOW refuses a link; O_NOATIME spares a
+/// write of the access time per file, but only the file's owner (or root)
+/// may ask for it: on EPERM the open is made again without it.
+constexpr int read_open_flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOATIME;
+
+/// The moment a state is queried, taken just before the query.
+timespec query_time();
+
+/// The state of a regular file from its stat, queried at `queried`.
+file_state state_from(const struct stat& st, const timespec& queried);
+
+/// Asks for a larger read-ahead when the file opened as `fd` is large, since
+/// it is read from start to end.
+void advise_sequential(int fd, std::uint64_t size);

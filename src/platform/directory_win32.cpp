@@ -1,0 +1,245 @@
+#include "platform/directory.h"
+
+#include <windows.h>
+
+#include <system_error>
+
+#include <boost/filesystem.hpp>
+
+#include "platform/win32_path_rules.h"
+
+namespace fs = boost::filesystem;
+
+struct directory {
+  std::string name;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+struct open_file {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::optional<file_state> state;
+};
+
+struct held_file {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+namespace {
+
+std::system_error system_failure(const char* what) {
+  return std::system_error(static_cast<int>(GetLastError()),
+                           std::system_category(), what);
+}
+
+std::uint64_t join_halves(DWORD high, DWORD low) {
+  return (std::uint64_t{high} << 32) | low;
+}
+
+std::uint64_t ticks_of(const FILETIME& t) {
+  return join_halves(t.dwHighDateTime, t.dwLowDateTime);
+}
+
+// FILETIME counts 100-nanosecond ticks since 1601.
+file_time time_of(std::uint64_t ticks) {
+  return file_time{static_cast<std::int64_t>(ticks / 10000000),
+                   static_cast<std::uint32_t>(ticks % 10000000)};
+}
+
+std::uint64_t now_ticks() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return ticks_of(now);
+}
+
+// The system stamps changes with its clock, which moves in ticks of the
+// time increment; a change in the tick a query fell in, or the one before,
+// could be followed by another with the same stamp.
+bool settled_before(std::uint64_t change, std::uint64_t queried) {
+  DWORD adjustment = 0, increment = 156250;
+  BOOL disabled = TRUE;
+  GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
+  return change != 0 && change + 2 * std::uint64_t{increment} <= queried;
+}
+
+// A drive root is the one directory name that ends in a backslash.
+std::string full_name(const directory& held, const std::string& entry) {
+  if (!held.name.empty() && held.name.back() == '\\') return held.name + entry;
+  return held.name + '\\' + entry;
+}
+
+bool is_regular(DWORD attributes) {
+  return !(attributes &
+           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// The full state of an open handle; empty for anything but a regular file
+// on a disk (a device name such as "con" opens the device).
+std::optional<file_state> state_of_handle(HANDLE handle) {
+  const std::uint64_t queried = now_ticks();
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (GetFileType(handle) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle, &info) ||
+      !is_regular(info.dwFileAttributes) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic,
+                                    sizeof basic))
+    return std::nullopt;
+  file_state state;
+  state.identity =
+      file_identity{info.dwVolumeSerialNumber,
+                    join_halves(info.nFileIndexHigh, info.nFileIndexLow)};
+  state.size = join_halves(info.nFileSizeHigh, info.nFileSizeLow);
+  state.write_time = time_of(ticks_of(info.ftLastWriteTime));
+  const auto change = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+  state.change_time = time_of(change);
+  state.settled = settled_before(change, queried);
+  return state;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which state_of_handle
+// then refuses; FILE_FLAG_BACKUP_SEMANTICS is left out, so a directory does
+// not open at all.
+HANDLE open_name(const directory& held, const std::string& entry, DWORD access,
+                 DWORD share, DWORD flags) {
+  const std::string name = full_name(held, entry);
+  // A name that breaks the rules ("a." or "a ") would reach another file:
+  // the ANSI services strip the dot or blank.
+  if (!is_valid_win32_path(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileA(name.c_str(), access, share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
+}
+
+}  // namespace
+
+void directory_closer::operator()(directory* held) const {
+  if (held->handle != INVALID_HANDLE_VALUE) CloseHandle(held->handle);
+  delete held;
+}
+
+void open_file_closer::operator()(open_file* file) const {
+  if (file->handle != INVALID_HANDLE_VALUE) CloseHandle(file->handle);
+  delete file;
+}
+
+void held_file_closer::operator()(held_file* file) const {
+  if (file->handle != INVALID_HANDLE_VALUE) CloseHandle(file->handle);
+  delete file;
+}
+
+directory_handle open_directory(const std::string& name) {
+  // No FILE_SHARE_DELETE: while the handle is open, the directory and every
+  // directory above it keep their names.
+  const HANDLE handle = CreateFileA(
+      name.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return directory_handle(new directory{name, handle});
+}
+
+const std::string& directory_name(const directory& held) { return held.name; }
+
+void list_entries(const directory& held, std::vector<std::string>* names) {
+  for (fs::directory_iterator it(held.name), end; it != end; ++it) {
+    // Asked of the entry rather than of its name: the listing gives the
+    // attributes with each entry, which spares a query.
+    boost::system::error_code failed;
+    if (fs::is_directory(it->status(failed))) continue;
+    names->push_back(it->path().filename().string());
+  }
+}
+
+std::optional<file_state> query_entry(const directory& held,
+                                      const std::string& entry) {
+  const std::string name = full_name(held, entry);
+  if (!is_valid_win32_path(name)) return std::nullopt;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data) ||
+      !is_regular(data.dwFileAttributes))
+    return std::nullopt;
+  file_state state;
+  state.size = join_halves(data.nFileSizeHigh, data.nFileSizeLow);
+  state.write_time = time_of(ticks_of(data.ftLastWriteTime));
+  return state;
+}
+
+std::optional<file_state> inspect_entry(const directory& held,
+                                        const std::string& entry) {
+  // Attributes only: such an open never conflicts with another program's,
+  // nor with a file this program holds.
+  const HANDLE handle =
+      open_name(held, entry, FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  const std::optional<file_state> state = state_of_handle(handle);
+  CloseHandle(handle);
+  return state;
+}
+
+open_file_handle open_entry(const directory& held, const std::string& entry) {
+  const HANDLE handle =
+      open_name(held, entry, GENERIC_READ,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  open_file_handle file(new open_file{handle, std::nullopt});
+  file->state = state_of_handle(handle);
+  if (!file->state) return nullptr;
+  return file;
+}
+
+std::optional<file_state> state_of(const open_file& file) { return file.state; }
+
+read_result read_from(open_file* file, unsigned char* buffer,
+                      std::size_t size) {
+  read_result read;
+  while (read.count < size) {
+    const DWORD ask =
+        static_cast<DWORD>(std::min<std::size_t>(size - read.count, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file->handle, buffer + read.count, ask, &got, nullptr)) {
+      read.end = read.failed = true;
+      break;
+    }
+    if (got == 0) {
+      read.end = true;
+      break;
+    }
+    read.count += got;
+  }
+  return read;
+}
+
+hold_result hold_entry(const directory& held, const std::string& entry,
+                       held_handle* result) {
+  // Sharing reading only: no other program can write, rename or delete the
+  // file between its check and its deletion.
+  const HANDLE handle =
+      open_name(held, entry, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                FILE_SHARE_READ, 0);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                   error == ERROR_INVALID_NAME
+               ? hold_result::gone
+               : hold_result::refused;
+  }
+  result->reset(new held_file{handle});
+  return hold_result::held;
+}
+
+std::optional<file_state> state_of(const held_file& file) {
+  return state_of_handle(file.handle);
+}
+
+void delete_held(held_file* file) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if (!SetFileInformationByHandle(file->handle, FileDispositionInfo,
+                                  &disposition, sizeof disposition))
+    throw system_failure("SetFileInformationByHandle");
+  // The name goes when the last handle closes.
+  CloseHandle(file->handle);
+  file->handle = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,48 @@
+#include "platform/reader_plain.h"
+
+#include <utility>
+
+namespace {
+
+std::optional<opened_file> plain_open(plain_files* files,
+                                      const std::string& entry) {
+  open_file_handle file = open_entry(*files->held, entry);
+  if (!file) return std::nullopt;
+  const std::optional<file_state> state = state_of(*file);
+  if (!state) return std::nullopt;
+  std::size_t number = files->files.size();
+  if (files->free_numbers.empty()) {
+    files->files.emplace_back();
+  } else {
+    number = files->free_numbers.back();
+    files->free_numbers.pop_back();
+  }
+  files->files[number] = std::move(file);
+  return opened_file{number, *state};
+}
+
+}  // namespace
+
+std::vector<std::optional<opened_file>> plain_open_all(
+    plain_files* files, const std::vector<const std::string*>& entries) {
+  std::vector<std::optional<opened_file>> opened;
+  opened.reserve(entries.size());
+  for (const std::string* entry : entries)
+    opened.push_back(plain_open(files, *entry));
+  return opened;
+}
+
+std::vector<read_result> plain_read_all(
+    plain_files* files, const std::vector<read_request>& requests) {
+  std::vector<read_result> results;
+  results.reserve(requests.size());
+  for (const read_request& request : requests)
+    results.push_back(read_from(files->files[request.number].get(),
+                                request.buffer, request.size));
+  return results;
+}
+
+void plain_close(plain_files* files, std::size_t number) {
+  files->files[number].reset();
+  files->free_numbers.push_back(number);
+}
