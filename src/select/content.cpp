@@ -201,14 +201,19 @@ void read_round(pass_state* state) {
     state->lanes[i].read = reads[i];
 }
 
-void hash_round(pass_state* state) {
+// The part of a round's slices hashed and compared at a time: small enough
+// that every lane's part is still in the CPU's cache when it is compared.
+constexpr std::size_t cache_step = 32768;
+
+void hash_step(pass_state* state, std::size_t offset) {
   const std::size_t width = sha1_lane_count();
   sha1_lane_input inputs[sha1_max_lanes];
   std::size_t count = 0;
   for (lane& lane : state->lanes) {
-    if (lane.read.count == 0) continue;
-    inputs[count++] = {&lane.context, lane.slice,
-                       static_cast<std::uint32_t>(lane.read.count)};
+    if (lane.read.count <= offset) continue;
+    const std::size_t length = std::min(cache_step, lane.read.count - offset);
+    inputs[count++] = {&lane.context, lane.slice + offset,
+                       static_cast<std::uint32_t>(length)};
     if (count == width) {
       sha1_update_lanes(inputs, count);
       count = 0;
@@ -217,15 +222,17 @@ void hash_round(pass_state* state) {
   sha1_update_lanes(inputs, count);
 }
 
-bool same_slice(const lane& a, const lane& b) {
-  return a.read.count == b.read.count &&
-         std::memcmp(a.slice, b.slice, a.read.count) == 0;
+bool same_step(const lane& a, const lane& b, std::size_t offset) {
+  if (a.read.count != b.read.count) return false;
+  if (a.read.count <= offset) return true;
+  const std::size_t length = std::min(cache_step, a.read.count - offset);
+  return std::memcmp(a.slice + offset, b.slice + offset, length) == 0;
 }
 
-// Splits each class of files read equal so far by what this round read:
-// a file stays with the first file of its class whose slice equals its own,
-// or starts a class of its own. Classes never merge again.
-void compare_round(pass_state* state) {
+// Splits each class of files read equal so far by what this step of the
+// round read: a file stays with the first file of its class whose bytes
+// equal its own, or starts a class of its own. Classes never merge again.
+void compare_step(pass_state* state, std::size_t offset) {
   struct split {
     std::uint32_t before = 0;
     std::uint32_t after = 0;
@@ -239,7 +246,7 @@ void compare_round(pass_state* state) {
     for (const split& known : splits) {
       if (known.before != lane.content_class) continue;
       seen_class = true;
-      if (same_slice(*known.first, lane)) {
+      if (same_step(*known.first, lane, offset)) {
         match = &known;
         break;
       }
@@ -251,6 +258,19 @@ void compare_round(pass_state* state) {
       lane.content_class = state->next_class++;
     if (match == nullptr) splits.push_back({before, lane.content_class, &lane});
   }
+}
+
+// A round that read nothing in any lane still compares once: the counts.
+void hash_and_compare_round(pass_state* state) {
+  std::size_t longest = 0;
+  for (const lane& lane : state->lanes)
+    longest = std::max(longest, lane.read.count);
+  std::size_t offset = 0;
+  do {
+    hash_step(state, offset);
+    compare_step(state, offset);
+    offset += cache_step;
+  } while (offset < longest);
 }
 
 void end_lane(pass_state* state, lane* lane) {
@@ -315,8 +335,7 @@ void content_pass(const scanned_directory& scanned, file_list* files) {
     report_settled(&state);
     if (state.lanes.empty()) break;
     read_round(&state);
-    hash_round(&state);
-    compare_round(&state);
+    hash_and_compare_round(&state);
     end_files(&state);
     report_settled(&state);
   }
