@@ -55,10 +55,13 @@ std::uint64_t now_ticks() {
 // time increment; a change in the tick a query fell in, or the one before,
 // could be followed by another with the same stamp.
 bool settled_before(std::uint64_t change, std::uint64_t queried) {
-  DWORD adjustment = 0, increment = 156250;
-  BOOL disabled = TRUE;
-  GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
-  return change != 0 && change + 2 * std::uint64_t{increment} <= queried;
+  static const std::uint64_t tick = [] {
+    DWORD adjustment = 0, increment = 156250;
+    BOOL disabled = TRUE;
+    GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
+    return std::uint64_t{increment};
+  }();
+  return change != 0 && change + 2 * tick <= queried;
 }
 
 // A drive root is the one directory name that ends in a backslash.
