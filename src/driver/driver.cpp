@@ -65,7 +65,7 @@ int run_dupsweep(int argc, const char* const* argv) {
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
   scanned_directory scanned = scan_directory(directory_text);
-  file_list files = build_file_list(&scanned);
+  file_list files = build_file_list(scanned);
   size_pass(&files, parsed->mode);
   if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
   erase_marked(scanned, &files, parsed->mode);

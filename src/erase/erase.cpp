@@ -1,8 +1,9 @@
 #include "erase/erase.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <system_error>
-#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
@@ -26,43 +27,45 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
              ")");
 }
 
-struct identity_hash {
-  std::size_t operator()(const file_identity& identity) const {
-    return std::hash<std::uint64_t>()(identity.index * 31 + identity.volume);
-  }
-};
-
-// Records that name one file under several names (hard links), by file.
-using names_by_file =
-    std::unordered_map<file_identity, std::vector<file_record*>, identity_hash>;
-
-names_by_file shared_files(file_list* files) {
-  names_by_file by_file;
-  for (file_record& record : *files)
-    if (record.state.identity)
-      by_file[*record.state.identity].push_back(&record);
-  for (auto it = by_file.begin(); it != by_file.end();)
-    it = it->second.size() > 1 ? std::next(it) : by_file.erase(it);
-  return by_file;
+bool by_identity(const file_record* a, const file_record* b) {
+  if (a->state.identity.volume != b->state.identity.volume)
+    return a->state.identity.volume < b->state.identity.volume;
+  return a->state.identity.index < b->state.identity.index;
 }
 
-// Deleting one name of a file moves the file's change time forward, which
-// would make its other names look changed by someone else. They take the new
+// Records of files that had other names (hard links) when queried, sorted by
+// file; usually none, so the common run spends nothing on them.
+using shared_names = std::vector<file_record*>;
+
+shared_names shared_files(file_list* files) {
+  shared_names shared;
+  for (file_record& record : *files)
+    if (record.state.has_identity && record.state.has_other_names)
+      shared.push_back(&record);
+  std::sort(shared.begin(), shared.end(), by_identity);
+  return shared;
+}
+
+// Deleting one name of a file moves the file's change time, which would
+// make its other names look changed by someone else. They take the new
 // time, as long as nothing else about them differs; a proof made before is
 // not trusted for them any more, so their contents are read again.
 void note_own_change(const scanned_directory& scanned,
-                     const file_record& deleted, names_by_file* shared) {
-  if (!deleted.state.identity) return;
-  const auto names = shared->find(*deleted.state.identity);
-  if (names == shared->end()) return;
-  for (file_record* other : names->second) {
+                     const file_record& deleted, const shared_names& shared) {
+  if (!deleted.state.has_identity || !deleted.state.has_other_names) return;
+  const auto [first, last] =
+      std::equal_range(shared.begin(), shared.end(), &deleted, by_identity);
+  for (auto it = first; it != last; ++it) {
+    file_record* other = *it;
     if (other == &deleted) continue;
     const std::optional<file_state> now =
         inspect_entry(*scanned.held, other->entry);
-    if (!now || !now->identity || !(*now->identity == *deleted.state.identity))
+    if (!now || !now->has_identity ||
+        !(now->identity == deleted.state.identity))
       continue;
     file_state moved = other->state;
     moved.change_time = now->change_time;
+    moved.has_change_time = now->has_change_time;
     if (!same_unchanged_file(moved, *now)) continue;
     other->state = moved;
     other->state.settled = false;
@@ -106,13 +109,13 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
 
 void erase_marked(const scanned_directory& scanned, file_list* files,
                   run_mode mode) {
-  names_by_file shared = shared_files(files);
+  const shared_names shared = shared_files(files);
   bool found = false;
   for (const file_record& record : *files) {
     if (!record.erase_mark) continue;
     found = true;
     if (erase_if_copy(scanned, record, mode))
-      note_own_change(scanned, record, &shared);
+      note_own_change(scanned, record, shared);
   }
   if (!found) write_line("Nothing to erase (no duplicate found).");
 }

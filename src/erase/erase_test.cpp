@@ -20,8 +20,8 @@ struct marked_run {
 marked_run mark_by_size(const temp_dir& dir) {
   marked_run run;
   run.scanned.held = open_directory(dir.path);
-  list_entries(*run.scanned.held, &run.scanned.entries);
-  run.files = build_file_list(&run.scanned);
+  list_directory(&run.scanned);
+  run.files = build_file_list(run.scanned);
   size_pass(&run.files, run_mode::size_only);
   return run;
 }
@@ -48,7 +48,7 @@ TEST(EraseMarked, DeletesOnlyFilesUnchangedSinceTheyWereListed) {
   marked_run run = mark_by_size(dir);
   // Where the listing gives a change time (POSIX), the same size and write
   // time as listed must not hide a change; elsewhere the write time tells.
-  const bool change_times = run.files.front().state.change_time.has_value();
+  const bool change_times = run.files.front().state.has_change_time;
   write_file(dir, "mid", "xyz", change_times ? 2000 : 2500);
   ASSERT_EQ(0, std::remove(full_name(dir, "gone").c_str()));
 

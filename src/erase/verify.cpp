@@ -15,9 +15,9 @@ bool still_as_recorded(const file_record& record,
 
 bool read_side_by_side_equal(const file_record& marked) {
   const file_record& keeper = *marked.keeper;
-  return marked.content_class && keeper.content_class &&
-         *marked.content_class == *keeper.content_class &&
-         marked.state.settled && keeper.state.settled;
+  return marked.content_class != no_class &&
+         marked.content_class == keeper.content_class && marked.state.settled &&
+         keeper.state.settled;
 }
 
 // Opens `record`'s file to read it again, if it is still the file recorded.
@@ -59,7 +59,8 @@ verdict check_states(const scanned_directory& scanned,
   const std::optional<file_state> kept =
       inspect_entry(*scanned.held, marked.keeper->entry);
   if (!still_as_recorded(*marked.keeper, kept)) return verdict::keeper_changed;
-  if (mine->identity && kept->identity && *mine->identity == *kept->identity)
+  if (mine->has_identity && kept->has_identity &&
+      mine->identity == kept->identity)
     return verdict::same_file;
   return verdict::copy;
 }

@@ -1,8 +1,6 @@
 // The parts of directory.h that are the same on every system.
 #include "platform/directory.h"
 
-#include <tuple>
-
 bool operator==(const file_time& a, const file_time& b) {
   return a.seconds == b.seconds && a.fraction == b.fraction;
 }
@@ -10,7 +8,8 @@ bool operator==(const file_time& a, const file_time& b) {
 bool operator!=(const file_time& a, const file_time& b) { return !(a == b); }
 
 bool operator<(const file_time& a, const file_time& b) {
-  return std::tie(a.seconds, a.fraction) < std::tie(b.seconds, b.fraction);
+  if (a.seconds != b.seconds) return a.seconds < b.seconds;
+  return a.fraction < b.fraction;
 }
 
 bool operator==(const file_identity& a, const file_identity& b) {
@@ -18,10 +17,10 @@ bool operator==(const file_identity& a, const file_identity& b) {
 }
 
 bool same_unchanged_file(const file_state& then, const file_state& now) {
-  if (then.identity && now.identity && !(*then.identity == *now.identity))
+  if (then.has_identity && now.has_identity && !(then.identity == now.identity))
     return false;
-  if (then.change_time && now.change_time &&
-      *then.change_time != *now.change_time)
+  if (then.has_change_time && now.has_change_time &&
+      then.change_time != now.change_time)
     return false;
   return then.size == now.size && then.write_time == now.write_time;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,11 +16,14 @@
 
 /// A point in time as a file system stores it; only the order of two times
 /// matters. Seconds and their fraction are kept apart so that no time a file
-/// system can store overflows.
+/// system can store overflows. Packed to 12 bytes: a run keeps two of them
+/// for every file.
+#pragma pack(push, 4)
 struct file_time {
   std::int64_t seconds = 0;
   std::uint32_t fraction = 0;  ///< Below one second, in the system's unit.
 };
+#pragma pack(pop)
 bool operator==(const file_time& a, const file_time& b);
 bool operator!=(const file_time& a, const file_time& b);
 bool operator<(const file_time& a, const file_time& b);
@@ -33,14 +37,21 @@ struct file_identity {
 bool operator==(const file_identity& a, const file_identity& b);
 
 /// What is known of a regular file at one moment; enough to tell later that
-/// it is still that file and unchanged. Fields a query cannot give are empty.
+/// it is still that file and unchanged. A run keeps one per file, so the
+/// fields a query may not give are flagged rather than optional, which would
+/// pad each of them to twice its size.
 struct file_state {
-  std::optional<file_identity> identity;
+  file_identity identity;  ///< Valid when has_identity.
   std::uint64_t size = 0;
   file_time write_time;
   /// Moved forward by every change to the file's data or attributes, and
-  /// never set back by an ordinary program.
-  std::optional<file_time> change_time;
+  /// never set back by an ordinary program. Valid when has_change_time.
+  file_time change_time;
+  bool has_identity = false;
+  bool has_change_time = false;
+  /// The file had other names (hard links) when queried; known wherever the
+  /// identity is.
+  bool has_other_names = false;
   /// True when the change time was taken long enough after the last change
   /// that any later change must carry a later change time (file systems stamp
   /// times in ticks, so a change within the same tick would go unseen).
@@ -66,22 +77,22 @@ directory_handle open_directory(const std::string& name);
 /// The name the directory was opened under.
 const std::string& directory_name(const directory& held);
 
-/// Appends to `names` the entry names of everything in the directory that is
-/// not a directory, in listing order. Throws std::system_error when the
-/// directory cannot be listed or the listing fails midway; the names found
-/// before the failure stay appended.
-void list_entries(const directory& held, std::vector<std::string>* names);
+/// Gives `take` the entry name of everything in the directory that is not a
+/// directory, in listing order. Throws std::system_error when the directory
+/// cannot be listed or the listing fails midway, after giving the names found
+/// before the failure.
+void list_entries(const directory& held,
+                  const std::function<void(const char* entry)>& take);
 
 /// The state of the entry `entry` if it is a regular file now (a link is not
 /// followed); empty when it is gone, cannot be queried or is anything else.
 /// Cheap enough for every entry of a listing, so on Windows it leaves the
 /// identity and change time empty.
-std::optional<file_state> query_entry(const directory& held,
-                                      const std::string& entry);
+std::optional<file_state> query_entry(const directory& held, const char* entry);
 
 /// As query_entry, with the identity and change time on every system.
 std::optional<file_state> inspect_entry(const directory& held,
-                                        const std::string& entry);
+                                        const char* entry);
 
 struct open_file;
 struct open_file_closer {
@@ -93,7 +104,7 @@ using open_file_handle = std::unique_ptr<open_file, open_file_closer>;
 /// Opens the entry `entry` for reading if it is a regular file; null when it
 /// cannot be opened or is anything else (a link, pipe or device put in its
 /// place is refused without waiting on it).
-open_file_handle open_entry(const directory& held, const std::string& entry);
+open_file_handle open_entry(const directory& held, const char* entry);
 
 /// The state of an open file, identity and change time included; empty when
 /// the system cannot tell it.
@@ -127,7 +138,7 @@ enum class hold_result { held, gone, refused };
 /// it is held (`refused` when another program has it open for writing or the
 /// system refuses the access); on POSIX the name is held, and each check
 /// asks the name again. Opening the file with open_entry meanwhile works.
-hold_result hold_entry(const directory& held, const std::string& entry,
+hold_result hold_entry(const directory& held, const char* entry,
                        held_handle* result);
 
 /// The current state of a held entry; empty when it is no longer a regular

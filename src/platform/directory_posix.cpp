@@ -78,10 +78,13 @@ timespec query_time() {
 
 file_state state_from(const struct stat& st, const timespec& queried) {
   file_state state;
+  state.has_identity = true;
+  state.has_other_names = st.st_nlink > 1;
   state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
                                  static_cast<std::uint64_t>(st.st_ino)};
   state.size = static_cast<std::uint64_t>(st.st_size);
   state.write_time = time_of(st.st_mtim);
+  state.has_change_time = true;
   state.change_time = time_of(st.st_ctim);
   state.settled = settled_before(st.st_ctim, queried);
   return state;
@@ -114,7 +117,8 @@ directory_handle open_directory(const std::string& name) {
 
 const std::string& directory_name(const directory& held) { return held.name; }
 
-void list_entries(const directory& held, std::vector<std::string>* names) {
+void list_entries(const directory& held,
+                  const std::function<void(const char* entry)>& take) {
   // A descriptor of its own for the listing, opened through the held one.
   const int fd = openat(held.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) throw system_failure("openat");
@@ -130,31 +134,30 @@ void list_entries(const directory& held, std::vector<std::string>* names) {
     if (entry == nullptr) break;
     if (is_dot_or_dot_dot(entry->d_name) || is_directory_entry(held.fd, *entry))
       continue;
-    names->emplace_back(entry->d_name);
+    take(entry->d_name);
   }
   if (errno != 0) throw system_failure("readdir");
 }
 
 std::optional<file_state> query_entry(const directory& held,
-                                      const std::string& entry) {
+                                      const char* entry) {
   const timespec queried = query_time();
   struct stat st;
-  if (fstatat(held.fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (fstatat(held.fd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode))
     return std::nullopt;
   return state_from(st, queried);
 }
 
 std::optional<file_state> inspect_entry(const directory& held,
-                                        const std::string& entry) {
+                                        const char* entry) {
   return query_entry(held, entry);
 }
 
-open_file_handle open_entry(const directory& held, const std::string& entry) {
+open_file_handle open_entry(const directory& held, const char* entry) {
   const int flags = read_open_flags | O_CLOEXEC;
-  int fd = openat(held.fd, entry.c_str(), flags);
-  if (fd < 0 && errno == EPERM)
-    fd = openat(held.fd, entry.c_str(), flags & ~O_NOATIME);
+  int fd = openat(held.fd, entry, flags);
+  if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry, flags & ~O_NOATIME);
   if (fd < 0) return nullptr;
   open_file_handle file(new open_file{fd, std::nullopt});
   const timespec queried = query_time();
@@ -193,7 +196,7 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
-hold_result hold_entry(const directory& held, const std::string& entry,
+hold_result hold_entry(const directory& held, const char* entry,
                        held_handle* result) {
   // Only the name can be held: unlinkat deletes by name, so every check asks
   // the name again rather than a descriptor opened earlier.
@@ -202,7 +205,7 @@ hold_result hold_entry(const directory& held, const std::string& entry,
 }
 
 std::optional<file_state> state_of(const held_file& file) {
-  return query_entry(*file.parent, file.entry);
+  return query_entry(*file.parent, file.entry.c_str());
 }
 
 void delete_held(held_file* file) {

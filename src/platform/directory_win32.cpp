@@ -65,7 +65,7 @@ bool settled_before(std::uint64_t change, std::uint64_t queried) {
 }
 
 // A drive root is the one directory name that ends in a backslash.
-std::string full_name(const directory& held, const std::string& entry) {
+std::string full_name(const directory& held, const char* entry) {
   if (!held.name.empty() && held.name.back() == '\\') return held.name + entry;
   return held.name + '\\' + entry;
 }
@@ -88,12 +88,15 @@ std::optional<file_state> state_of_handle(HANDLE handle) {
                                     sizeof basic))
     return std::nullopt;
   file_state state;
+  state.has_identity = true;
+  state.has_other_names = info.nNumberOfLinks > 1;
   state.identity =
       file_identity{info.dwVolumeSerialNumber,
                     join_halves(info.nFileIndexHigh, info.nFileIndexLow)};
   state.size = join_halves(info.nFileSizeHigh, info.nFileSizeLow);
   state.write_time = time_of(ticks_of(info.ftLastWriteTime));
   const auto change = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+  state.has_change_time = true;
   state.change_time = time_of(change);
   state.settled = settled_before(change, queried);
   return state;
@@ -102,7 +105,7 @@ std::optional<file_state> state_of_handle(HANDLE handle) {
 // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which state_of_handle
 // then refuses; FILE_FLAG_BACKUP_SEMANTICS is left out, so a directory does
 // not open at all.
-HANDLE open_name(const directory& held, const std::string& entry, DWORD access,
+HANDLE open_name(const directory& held, const char* entry, DWORD access,
                  DWORD share, DWORD flags) {
   const std::string name = full_name(held, entry);
   // A name that breaks the rules ("a." or "a ") would reach another file:
@@ -144,18 +147,19 @@ directory_handle open_directory(const std::string& name) {
 
 const std::string& directory_name(const directory& held) { return held.name; }
 
-void list_entries(const directory& held, std::vector<std::string>* names) {
+void list_entries(const directory& held,
+                  const std::function<void(const char* entry)>& take) {
   for (fs::directory_iterator it(held.name), end; it != end; ++it) {
     // Asked of the entry rather than of its name: the listing gives the
     // attributes with each entry, which spares a query.
     boost::system::error_code failed;
     if (fs::is_directory(it->status(failed))) continue;
-    names->push_back(it->path().filename().string());
+    take(it->path().filename().string().c_str());
   }
 }
 
 std::optional<file_state> query_entry(const directory& held,
-                                      const std::string& entry) {
+                                      const char* entry) {
   const std::string name = full_name(held, entry);
   if (!is_valid_win32_path(name)) return std::nullopt;
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -169,7 +173,7 @@ std::optional<file_state> query_entry(const directory& held,
 }
 
 std::optional<file_state> inspect_entry(const directory& held,
-                                        const std::string& entry) {
+                                        const char* entry) {
   // Attributes only: such an open never conflicts with another program's,
   // nor with a file this program holds.
   const HANDLE handle =
@@ -181,7 +185,7 @@ std::optional<file_state> inspect_entry(const directory& held,
   return state;
 }
 
-open_file_handle open_entry(const directory& held, const std::string& entry) {
+open_file_handle open_entry(const directory& held, const char* entry) {
   const HANDLE handle =
       open_name(held, entry, GENERIC_READ,
                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -215,7 +219,7 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
-hold_result hold_entry(const directory& held, const std::string& entry,
+hold_result hold_entry(const directory& held, const char* entry,
                        held_handle* result) {
   // Sharing reading only: no other program can write, rename or delete the
   // file between its check and its deletion.

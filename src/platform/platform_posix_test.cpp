@@ -34,16 +34,16 @@ TEST(PosixDirectory, GivesStatesOfRegularFilesOnly) {
   const directory_handle held = held_directory(dir);
 
   std::vector<std::string> names;
-  list_entries(*held, &names);
+  list_entries(*held, [&names](const char* name) { names.push_back(name); });
   std::sort(names.begin(), names.end());
   EXPECT_EQ((std::vector<std::string>{"early", "late", "link", "pipe"}), names);
   const std::optional<file_state> early = query_entry(*held, "early");
   const std::optional<file_state> late = query_entry(*held, "late");
-  ASSERT_TRUE(early && late && early->identity && late->identity);
+  ASSERT_TRUE(early && late && early->has_identity && late->has_identity);
   EXPECT_EQ(3u, early->size);
   EXPECT_EQ(0u, late->size);
   EXPECT_LT(early->write_time, late->write_time);
-  EXPECT_FALSE(*early->identity == *late->identity);
+  EXPECT_FALSE(early->identity == late->identity);
   for (const char* name : {"link", "pipe", "sub", "gone"})
     EXPECT_FALSE(query_entry(*held, name)) << name;
 }

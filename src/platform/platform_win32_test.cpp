@@ -73,9 +73,9 @@ TEST(Win32Directory, GivesStatesOfRegularFilesOnly) {
 
   // The full state tells files apart by identity, whatever their name.
   const std::optional<file_state> full = inspect_entry(*held, "older.txt");
-  ASSERT_TRUE(full && full->identity && full->change_time);
+  ASSERT_TRUE(full && full->has_identity && full->has_change_time);
   EXPECT_TRUE(same_unchanged_file(*older, *full));
-  EXPECT_FALSE(*full->identity == *inspect_entry(*held, "newer.txt")->identity);
+  EXPECT_FALSE(full->identity == inspect_entry(*held, "newer.txt")->identity);
 }
 
 TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {

@@ -49,7 +49,7 @@ struct opened_file {
 /// without waiting on it). Throws std::system_error when the system fails
 /// the batch as a whole.
 std::vector<std::optional<opened_file>> open_entries(
-    batch_reader* reader, const std::vector<const std::string*>& entries);
+    batch_reader* reader, const std::vector<const char*>& entries);
 
 /// One read: up to `size` bytes of the open file `number`, from where its
 /// last read ended, into `buffer`.

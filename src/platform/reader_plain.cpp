@@ -4,8 +4,7 @@
 
 namespace {
 
-std::optional<opened_file> plain_open(plain_files* files,
-                                      const std::string& entry) {
+std::optional<opened_file> plain_open(plain_files* files, const char* entry) {
   open_file_handle file = open_entry(*files->held, entry);
   if (!file) return std::nullopt;
   const std::optional<file_state> state = state_of(*file);
@@ -24,11 +23,10 @@ std::optional<opened_file> plain_open(plain_files* files,
 }  // namespace
 
 std::vector<std::optional<opened_file>> plain_open_all(
-    plain_files* files, const std::vector<const std::string*>& entries) {
+    plain_files* files, const std::vector<const char*>& entries) {
   std::vector<std::optional<opened_file>> opened;
   opened.reserve(entries.size());
-  for (const std::string* entry : entries)
-    opened.push_back(plain_open(files, *entry));
+  for (const char* entry : entries) opened.push_back(plain_open(files, entry));
   return opened;
 }
 

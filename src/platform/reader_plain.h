@@ -19,7 +19,7 @@ struct plain_files {
 
 /// Opens each entry in turn, as open_entries promises.
 std::vector<std::optional<opened_file>> plain_open_all(
-    plain_files* files, const std::vector<const std::string*>& entries);
+    plain_files* files, const std::vector<const char*>& entries);
 
 /// Does each read in turn, as read_files promises.
 std::vector<read_result> plain_read_all(

@@ -134,13 +134,13 @@ std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
 }
 
 std::vector<std::optional<opened_file>> ring_open_all(
-    batch_reader* reader, const std::vector<const std::string*>& entries) {
+    batch_reader* reader, const std::vector<const char*>& entries) {
   std::vector<int> fds(entries.size(), -1);
   run_batch(
       reader, entries.size(),
       [&](io_uring_sqe* sqe, std::size_t i) {
-        io_uring_prep_openat(sqe, reader->directory_fd, entries[i]->c_str(),
-                             open_flags, 0);
+        io_uring_prep_openat(sqe, reader->directory_fd, entries[i], open_flags,
+                             0);
       },
       [&](std::size_t i, int result) { fds[i] = result; });
   // Files of other owners refuse O_NOATIME: opened once more without it.
@@ -150,8 +150,7 @@ std::vector<std::optional<opened_file>> ring_open_all(
   run_batch(
       reader, refused.size(),
       [&](io_uring_sqe* sqe, std::size_t i) {
-        io_uring_prep_openat(sqe, reader->directory_fd,
-                             entries[refused[i]]->c_str(),
+        io_uring_prep_openat(sqe, reader->directory_fd, entries[refused[i]],
                              open_flags & ~O_NOATIME, 0);
       },
       [&](std::size_t i, int result) { fds[refused[i]] = result; });
@@ -270,7 +269,7 @@ batch_reader_handle make_batching_reader(const directory& held) {
 bool batches_calls(const batch_reader& reader) { return reader.batching; }
 
 std::vector<std::optional<opened_file>> open_entries(
-    batch_reader* reader, const std::vector<const std::string*>& entries) {
+    batch_reader* reader, const std::vector<const char*>& entries) {
   if (!reader->batching) return plain_open_all(&reader->plain, entries);
   return ring_open_all(reader, entries);
 }

@@ -29,9 +29,9 @@ class BothReaders : public testing::TestWithParam<reader_kind> {
   }
 };
 
-std::vector<const std::string*> pointers(const std::vector<std::string>& all) {
-  std::vector<const std::string*> result;
-  for (const std::string& name : all) result.push_back(&name);
+std::vector<const char*> pointers(const std::vector<std::string>& all) {
+  std::vector<const char*> result;
+  for (const std::string& name : all) result.push_back(name.c_str());
   return result;
 }
 
@@ -70,7 +70,8 @@ TEST_P(BothReaders, OpensRegularFilesOnlyWithoutWaiting) {
   ASSERT_TRUE(listed && opened[1] && opened[5]);
   EXPECT_TRUE(same_unchanged_file(*listed, opened[1]->state));
   EXPECT_EQ(3u, opened[1]->state.size);
-  EXPECT_TRUE(opened[1]->state.identity && opened[1]->state.change_time);
+  EXPECT_TRUE(opened[1]->state.has_identity &&
+              opened[1]->state.has_change_time);
   EXPECT_NE(opened[1]->number, opened[5]->number);
   for (std::size_t i : {0, 2, 3, 4}) EXPECT_FALSE(opened[i]) << names[i];
 }

@@ -26,7 +26,7 @@ batch_reader_handle make_batching_reader(const directory&) { return nullptr; }
 bool batches_calls(const batch_reader&) { return false; }
 
 std::vector<std::optional<opened_file>> open_entries(
-    batch_reader* reader, const std::vector<const std::string*>& entries) {
+    batch_reader* reader, const std::vector<const char*>& entries) {
   return plain_open_all(&reader->plain, entries);
 }
 

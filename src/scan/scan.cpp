@@ -31,7 +31,7 @@ void scan_resolved(const std::string& directory_text,
   write_line("Working in directory: " + directory->name);
   write_line("");
   try {
-    list_entries(*scanned->held, &scanned->entries);
+    list_directory(scanned);
   } catch (const std::system_error&) {
     // The entries listed before the failure still take part; a directory
     // that may be searched but not listed has none.
@@ -50,7 +50,12 @@ scanned_directory scan_directory(const std::string& directory_text) {
   return scanned;
 }
 
-std::string full_name_of(const scanned_directory& scanned,
-                         const std::string& entry) {
+void list_directory(scanned_directory* scanned) {
+  list_entries(*scanned->held, [scanned](const char* entry) {
+    keep_name(&scanned->entries, entry);
+  });
+}
+
+std::string full_name_of(const scanned_directory& scanned, const char* entry) {
   return join_name(directory_name(*scanned.held), entry, path_separator());
 }

@@ -25,12 +25,17 @@ constexpr std::size_t most_side_by_side = 256;
 constexpr std::size_t prefix_size = 4096;
 constexpr std::uint64_t large_file = 65536;
 
-enum class outcome { waiting, hashed, open_failed, read_failed };
+enum class outcome : unsigned char {
+  waiting,
+  hashed,
+  open_failed,
+  read_failed
+};
 
 // One file being read, through its own slice of the read buffer, side by
 // side with the other files of its batch.
 struct lane {
-  std::size_t job = 0;   ///< Its record's place in list order.
+  std::size_t job = 0;   ///< Its record's place in the list.
   std::size_t file = 0;  ///< Its number with the pass's reader.
   sha1_context context;
   std::uint32_t content_class = 0;  ///< Shared while read equal.
@@ -42,14 +47,13 @@ struct pass_state {
   const scanned_directory* scanned = nullptr;
   file_list* files = nullptr;
   batch_reader_handle reader;
-  std::vector<file_list::iterator> jobs;  ///< The records in list order.
-  std::vector<outcome> outcomes;          ///< One per job.
+  std::vector<outcome> outcomes;  ///< One per record, in list order.
   /// Jobs of one size (and first bytes) each, in the order they are read.
   std::vector<std::vector<std::uint32_t>> batches;
   std::size_t next_batch = 0;
   std::size_t next_report = 0;
   std::vector<lane> lanes;
-  std::uint32_t next_class = 0;
+  std::uint32_t next_class = no_class + 1;
   unsigned char* buffer = nullptr;
 };
 
@@ -69,7 +73,7 @@ std::string hex_digest(const sha1_digest& digest) {
 // are compared all the same.
 std::size_t prefix_key(const pass_state& state, std::size_t job) {
   const open_file_handle file =
-      open_entry(*state.scanned->held, state.jobs[job]->entry);
+      open_entry(*state.scanned->held, (*state.files)[job].entry);
   unsigned char bytes[prefix_size];
   const read_result read =
       file ? read_from(file.get(), bytes, prefix_size) : read_result{};
@@ -83,7 +87,7 @@ std::size_t prefix_key(const pass_state& state, std::size_t job) {
 // first bytes of each file, and in the end by the most side by side.
 void add_batches(pass_state* state, const std::vector<std::uint32_t>& group) {
   std::vector<std::vector<std::uint32_t>> parts;
-  const std::uint64_t size = state->jobs[group.front()]->state.size;
+  const std::uint64_t size = (*state->files)[group.front()].state.size;
   if (group.size() > most_side_by_side ||
       (group.size() > sha1_lane_count() && size > large_file)) {
     std::unordered_map<std::size_t, std::size_t> part_of;
@@ -108,9 +112,9 @@ void add_batches(pass_state* state, const std::vector<std::uint32_t>& group) {
 void plan_batches(pass_state* state) {
   std::unordered_map<std::uint64_t, std::size_t> group_of;
   std::vector<std::vector<std::uint32_t>> groups;
-  for (std::uint32_t job = 0; job < state->jobs.size(); ++job) {
+  for (std::uint32_t job = 0; job < state->files->size(); ++job) {
     auto [slot, added] =
-        group_of.emplace(state->jobs[job]->state.size, groups.size());
+        group_of.emplace((*state->files)[job].state.size, groups.size());
     if (added) groups.emplace_back();
     groups[slot->second].push_back(job);
   }
@@ -124,9 +128,7 @@ pass_state start_pass(const scanned_directory& scanned, file_list* files,
   state.scanned = &scanned;
   state.files = files;
   state.buffer = buffer;
-  for (auto it = files->begin(); it != files->end(); ++it)
-    state.jobs.push_back(it);
-  state.outcomes.assign(state.jobs.size(), outcome::waiting);
+  state.outcomes.assign(files->size(), outcome::waiting);
   plan_batches(&state);
   return state;
 }
@@ -142,7 +144,7 @@ void start_job(pass_state* state, std::size_t job,
     state->outcomes[job] = outcome::open_failed;
     return;
   }
-  file_record& record = *state->jobs[job];
+  file_record& record = (*state->files)[job];
   if (!same_unchanged_file(record.state, opened->state)) record.changed = true;
   record.state = opened->state;
   lane added;
@@ -158,9 +160,9 @@ void start_job(pass_state* state, std::size_t job,
 // directory to read from.
 void open_batch(pass_state* state, const std::vector<std::uint32_t>& batch) {
   if (!state->reader) state->reader = make_reader(*state->scanned->held);
-  std::vector<const std::string*> entries;
+  std::vector<const char*> entries;
   entries.reserve(batch.size());
-  for (std::uint32_t job : batch) entries.push_back(&state->jobs[job]->entry);
+  for (std::uint32_t job : batch) entries.push_back((*state->files)[job].entry);
   const std::vector<std::optional<opened_file>> opened =
       open_entries(state->reader.get(), entries);
   const std::uint32_t batch_class = state->next_class++;
@@ -274,7 +276,7 @@ void hash_and_compare_round(pass_state* state) {
 }
 
 void end_lane(pass_state* state, lane* lane) {
-  file_record& record = *state->jobs[lane->job];
+  file_record& record = (*state->files)[lane->job];
   if (lane->read.failed) {
     state->outcomes[lane->job] = outcome::read_failed;
     return;
@@ -308,16 +310,22 @@ void report(const scanned_directory& scanned, const file_record& record,
     write_line(" ( " + hex_digest(record.digest) + " ) done.");
 }
 
-// Reports the settled files at the head of the list; a file that cannot be
-// opened or read leaves the run.
+// Reports the settled files at the head of the list.
 void report_settled(pass_state* state) {
-  while (state->next_report < state->jobs.size() &&
+  while (state->next_report < state->files->size() &&
          state->outcomes[state->next_report] != outcome::waiting) {
     const std::size_t job = state->next_report++;
-    report(*state->scanned, *state->jobs[job], state->outcomes[job]);
-    if (state->outcomes[job] != outcome::hashed)
-      state->files->erase(state->jobs[job]);
+    report(*state->scanned, (*state->files)[job], state->outcomes[job]);
   }
+}
+
+// A file that could not be opened or read leaves the run.
+void remove_unread(const pass_state& state) {
+  file_list& files = *state.files;
+  std::size_t kept = 0;
+  for (std::size_t job = 0; job < files.size(); ++job)
+    if (state.outcomes[job] == outcome::hashed) files[kept++] = files[job];
+  files.resize(kept);
 }
 
 }  // namespace
@@ -339,5 +347,6 @@ void content_pass(const scanned_directory& scanned, file_list* files) {
     end_files(&state);
     report_settled(&state);
   }
+  remove_unread(state);
   mark_equal_digests(files);
 }

@@ -4,9 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <list>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "platform/directory.h"
@@ -15,31 +12,38 @@
 
 using sha1_digest = std::array<unsigned char, sha1_digest_size>;
 
+/// The content class of a record that was not read side by side with others.
+constexpr std::uint32_t no_class = 0;
+
+/// A million of these make the bulk of a large run's memory: the name is the
+/// scan's copy, and the fields are ordered so that no padding falls between
+/// them.
 struct file_record {
-  std::string entry;  ///< The file's name in the scanned directory.
-  /// As listed; in content_mode, as found when the file was opened.
-  file_state state;
-  /// Set when the file opened was no longer the one listed, or had changed.
-  bool changed = false;
-  sha1_digest digest{};  ///< Filled by the content pass.
-  /// Records of one class were read side by side and found equal byte for
-  /// byte; records read apart have different classes or none.
-  std::optional<std::uint32_t> content_class;
-  bool erase_mark = false;  ///< Once set, never cleared.
+  const char* entry = nullptr;  ///< Its name in the scanned directory.
   /// For a marked record: the record of its group that the age rule keeps.
   const file_record* keeper = nullptr;
+  /// As listed; in content_mode, as found when the file was opened.
+  file_state state;
+  sha1_digest digest{};  ///< Filled by the content pass.
+  /// Records of one class were read side by side and found equal byte for
+  /// byte; records read apart have different classes or no_class.
+  std::uint32_t content_class = no_class;
+  /// Set when the file opened was no longer the one listed, or had changed.
+  bool changed = false;
+  bool erase_mark = false;  ///< Once set, never cleared.
 };
 
-/// In scan order. Records are removed in place while it is walked.
-using file_list = std::list<file_record>;
+/// In scan order. The passes remove records only before any record points at
+/// another, so a keeper stays where it is.
+using file_list = std::vector<file_record>;
 
 enum class run_mode { content_mode, size_only };
 
-/// One record per regular file among the scanned entries, in their order,
-/// which move into the records: `scanned` is left without entries. An entry
-/// whose state cannot be read (gone since the listing) or that is not a
-/// regular file is left out on its own, silently.
-file_list build_file_list(scanned_directory* scanned);
+/// One record per regular file among the scanned entries, in their order; the
+/// records name their files by the scan's names, so `scanned` must outlive
+/// them. An entry whose state cannot be read (gone since the listing) or that
+/// is not a regular file is left out on its own, silently.
+file_list build_file_list(const scanned_directory& scanned);
 
 /// Removes every record whose size no other record shares. In size_only mode
 /// it also marks every record of each size group but the newest.
