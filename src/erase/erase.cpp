@@ -12,8 +12,8 @@
 namespace {
 
 void report_kept(const scanned_directory& scanned, const file_record& marked,
-                 verdict why) {
-  const std::string keeper = full_name_of(scanned, marked.keeper->entry);
+                 const file_record& kept, verdict why) {
+  const std::string keeper = full_name_of(scanned, kept.entry);
   std::string reason;
   if (why == verdict::changed)
     reason = "it changed during the run";
@@ -27,22 +27,24 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
              ")");
 }
 
-bool by_identity(const file_record* a, const file_record* b) {
-  if (a->state.identity.volume != b->state.identity.volume)
-    return a->state.identity.volume < b->state.identity.volume;
-  return a->state.identity.index < b->state.identity.index;
+bool operator<(const file_identity& a, const file_identity& b) {
+  if (a.volume != b.volume) return a.volume < b.volume;
+  return a.index < b.index;
 }
 
-// Records of files that had other names (hard links) when queried, sorted by
-// file; usually none, so the common run spends nothing on them.
-using shared_names = std::vector<file_record*>;
+// The places in the list of the records of files that had other names (hard
+// links) when queried, sorted by file; usually none.
+using shared_names = std::vector<std::uint32_t>;
 
-shared_names shared_files(file_list* files) {
+shared_names shared_files(const file_list& files) {
   shared_names shared;
-  for (file_record& record : *files)
-    if (record.state.has_identity && record.state.has_other_names)
-      shared.push_back(&record);
-  std::sort(shared.begin(), shared.end(), by_identity);
+  for (std::uint32_t place = 0; place < files.size(); ++place)
+    if (files[place].state.has_identity && files[place].state.has_other_names)
+      shared.push_back(place);
+  std::sort(shared.begin(), shared.end(),
+            [&files](std::uint32_t a, std::uint32_t b) {
+              return files[a].state.identity < files[b].state.identity;
+            });
   return shared;
 }
 
@@ -50,31 +52,36 @@ shared_names shared_files(file_list* files) {
 // make its other names look changed by someone else. They take the new
 // time, as long as nothing else about them differs; a proof made before is
 // not trusted for them any more, so their contents are read again.
-void note_own_change(const scanned_directory& scanned,
-                     const file_record& deleted, const shared_names& shared) {
-  if (!deleted.state.has_identity || !deleted.state.has_other_names) return;
-  const auto [first, last] =
-      std::equal_range(shared.begin(), shared.end(), &deleted, by_identity);
-  for (auto it = first; it != last; ++it) {
-    file_record* other = *it;
-    if (other == &deleted) continue;
+void note_own_change(const scanned_directory& scanned, file_list* files,
+                     std::uint32_t deleted, const shared_names& shared) {
+  const file_state gone = (*files)[deleted].state;
+  if (!gone.has_identity || !gone.has_other_names) return;
+  const auto first = std::lower_bound(
+      shared.begin(), shared.end(), gone.identity,
+      [files](std::uint32_t place, const file_identity& identity) {
+        return (*files)[place].state.identity < identity;
+      });
+  for (auto it = first;
+       it != shared.end() && (*files)[*it].state.identity == gone.identity;
+       ++it) {
+    if (*it == deleted) continue;
+    file_record& other = (*files)[*it];
     const std::optional<file_state> now =
-        inspect_entry(*scanned.held, other->entry);
-    if (!now || !now->has_identity ||
-        !(now->identity == deleted.state.identity))
+        inspect_entry(*scanned.held, other.entry);
+    if (!now || !now->has_identity || !(now->identity == gone.identity))
       continue;
-    file_state moved = other->state;
+    file_state moved = other.state;
     moved.change_time = now->change_time;
     moved.has_change_time = now->has_change_time;
     if (!same_unchanged_file(moved, *now)) continue;
-    other->state = moved;
-    other->state.settled = false;
+    other.state = moved;
+    other.state.settled = false;
   }
 }
 
 // True when the file was deleted.
 bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
-                   run_mode mode) {
+                   const file_record& keeper, run_mode mode) {
   const std::string name = full_name_of(scanned, marked.entry);
   held_handle held;
   const hold_result hold = hold_entry(*scanned.held, marked.entry, &held);
@@ -87,18 +94,18 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
   }
   verdict found = hold == hold_result::gone
                       ? verdict::changed
-                      : verify_copy(scanned, marked, *held, mode);
+                      : verify_copy(scanned, marked, keeper, *held, mode);
   if (found != verdict::copy) {
-    report_kept(scanned, marked, found);
+    report_kept(scanned, marked, keeper, found);
     return false;
   }
   write_line("Erasing : " + name);
   flush_output();
   // Writing the line may have taken a while (a slow reader of the output):
   // ask once more, so that only the deletion itself follows the last check.
-  found = check_states(scanned, marked, *held);
+  found = check_states(scanned, marked, keeper, *held);
   if (found != verdict::copy) {
-    report_kept(scanned, marked, found);
+    report_kept(scanned, marked, keeper, found);
     return false;
   }
   delete_held(held.get());
@@ -109,13 +116,14 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
 
 void erase_marked(const scanned_directory& scanned, file_list* files,
                   run_mode mode) {
-  const shared_names shared = shared_files(files);
+  const shared_names shared = shared_files(*files);
   bool found = false;
-  for (const file_record& record : *files) {
+  for (std::uint32_t place = 0; place < files->size(); ++place) {
+    const file_record& record = (*files)[place];
     if (!record.erase_mark) continue;
     found = true;
-    if (erase_if_copy(scanned, record, mode))
-      note_own_change(scanned, record, shared);
+    if (erase_if_copy(scanned, record, (*files)[record.keeper], mode))
+      note_own_change(scanned, files, place, shared);
   }
   if (!found) write_line("Nothing to erase (no duplicate found).");
 }

@@ -13,8 +13,8 @@ bool still_as_recorded(const file_record& record,
   return now && !record.changed && same_unchanged_file(record.state, *now);
 }
 
-bool read_side_by_side_equal(const file_record& marked) {
-  const file_record& keeper = *marked.keeper;
+bool read_side_by_side_equal(const file_record& marked,
+                             const file_record& keeper) {
   return marked.content_class != no_class &&
          marked.content_class == keeper.content_class && marked.state.settled &&
          keeper.state.settled;
@@ -31,10 +31,11 @@ open_file_handle reopen(const scanned_directory& scanned,
 
 // Both files read again in step, chunk by chunk, compared as they are read.
 verdict compare_by_reading(const scanned_directory& scanned,
-                           const file_record& marked) {
+                           const file_record& marked,
+                           const file_record& keeper) {
   const open_file_handle mine = reopen(scanned, marked);
   if (!mine) return verdict::changed;
-  const open_file_handle kept = reopen(scanned, *marked.keeper);
+  const open_file_handle kept = reopen(scanned, keeper);
   if (!kept) return verdict::keeper_changed;
   const std::unique_ptr<unsigned char[]> buffer(
       new unsigned char[2 * compare_chunk]);
@@ -53,12 +54,13 @@ verdict compare_by_reading(const scanned_directory& scanned,
 }  // namespace
 
 verdict check_states(const scanned_directory& scanned,
-                     const file_record& marked, const held_file& held) {
+                     const file_record& marked, const file_record& keeper,
+                     const held_file& held) {
   const std::optional<file_state> mine = state_of(held);
   if (!still_as_recorded(marked, mine)) return verdict::changed;
   const std::optional<file_state> kept =
-      inspect_entry(*scanned.held, marked.keeper->entry);
-  if (!still_as_recorded(*marked.keeper, kept)) return verdict::keeper_changed;
+      inspect_entry(*scanned.held, keeper.entry);
+  if (!still_as_recorded(keeper, kept)) return verdict::keeper_changed;
   if (mine->has_identity && kept->has_identity &&
       mine->identity == kept->identity)
     return verdict::same_file;
@@ -66,9 +68,10 @@ verdict check_states(const scanned_directory& scanned,
 }
 
 verdict verify_copy(const scanned_directory& scanned, const file_record& marked,
-                    const held_file& held, run_mode mode) {
-  const verdict states = check_states(scanned, marked, held);
+                    const file_record& keeper, const held_file& held,
+                    run_mode mode) {
+  const verdict states = check_states(scanned, marked, keeper, held);
   if (states != verdict::copy || mode == run_mode::size_only) return states;
-  if (read_side_by_side_equal(marked)) return verdict::copy;
-  return compare_by_reading(scanned, marked);
+  if (read_side_by_side_equal(marked, keeper)) return verdict::copy;
+  return compare_by_reading(scanned, marked, keeper);
 }

@@ -16,13 +16,15 @@ enum class verdict {
 };
 
 /// Checks that the marked record `marked`, whose file is held as `held`, and
-/// its keeper are each still the file listed (or opened, in content_mode)
-/// and unchanged since, and that they are two files.
+/// its keeper `keeper` are each still the file listed (or opened, in
+/// content_mode) and unchanged since, and that they are two files.
 verdict check_states(const scanned_directory& scanned,
-                     const file_record& marked, const held_file& held);
+                     const file_record& marked, const file_record& keeper,
+                     const held_file& held);
 
 /// check_states and, in content_mode, that the two files are equal byte for
 /// byte now: proven by the content pass where it read them side by side and
 /// neither changed since, otherwise by reading both again.
 verdict verify_copy(const scanned_directory& scanned, const file_record& marked,
-                    const held_file& held, run_mode mode);
+                    const file_record& keeper, const held_file& held,
+                    run_mode mode);

@@ -43,13 +43,22 @@ struct lane {
   unsigned char* slice = nullptr;
 };
 
+// Files read side by side: a run of pass_state::order.
+struct batch {
+  std::uint32_t first = 0;
+  std::uint32_t end = 0;
+};
+
 struct pass_state {
   const scanned_directory* scanned = nullptr;
   file_list* files = nullptr;
   batch_reader_handle reader;
   std::vector<outcome> outcomes;  ///< One per record, in list order.
+  /// Every job once, those of one batch side by side: by size, then by first
+  /// bytes where a size group is split, then in list order.
+  std::vector<std::uint32_t> order;
   /// Jobs of one size (and first bytes) each, in the order they are read.
-  std::vector<std::vector<std::uint32_t>> batches;
+  std::vector<batch> batches;
   std::size_t next_batch = 0;
   std::size_t next_report = 0;
   std::vector<lane> lanes;
@@ -82,44 +91,83 @@ std::size_t prefix_key(const pass_state& state, std::size_t job) {
       std::string_view(reinterpret_cast<const char*>(bytes), read.count));
 }
 
+// Adds the batches of one part of a size group, at most most_side_by_side
+// jobs each.
+void add_batches(pass_state* state, batch part) {
+  for (std::uint32_t at = part.first; at < part.end;) {
+    const std::uint32_t end = static_cast<std::uint32_t>(
+        std::min<std::size_t>(part.end, at + most_side_by_side));
+    state->batches.push_back({at, end});
+    at = end;
+  }
+}
+
+// Orders a size group by the first bytes of its files, keys in the order
+// they are first met and files of one key in list order, and adds the
+// batches of each key.
+void split_by_first_bytes(pass_state* state, batch group) {
+  std::unordered_map<std::size_t, std::uint32_t> rank_of;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranked;  // rank, job
+  for (std::uint32_t at = group.first; at < group.end; ++at) {
+    const std::uint32_t job = state->order[at];
+    const auto added = rank_of.emplace(
+        prefix_key(*state, job), static_cast<std::uint32_t>(rank_of.size()));
+    ranked.emplace_back(added.first->second, job);
+  }
+  std::stable_sort(
+      ranked.begin(), ranked.end(),
+      [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::uint32_t at = group.first; at < group.end; ++at)
+    state->order[at] = ranked[at - group.first].second;
+  for (std::uint32_t at = group.first; at < group.end;) {
+    std::uint32_t end = at + 1;
+    while (end < group.end &&
+           ranked[end - group.first].first == ranked[at - group.first].first)
+      ++end;
+    add_batches(state, {at, end});
+    at = end;
+  }
+}
+
 // Splits one size group into the batches read side by side: as it is when
 // all its files can be read together with large reads, otherwise by the
 // first bytes of each file, and in the end by the most side by side.
-void add_batches(pass_state* state, const std::vector<std::uint32_t>& group) {
-  std::vector<std::vector<std::uint32_t>> parts;
-  const std::uint64_t size = (*state->files)[group.front()].state.size;
-  if (group.size() > most_side_by_side ||
-      (group.size() > sha1_lane_count() && size > large_file)) {
-    std::unordered_map<std::size_t, std::size_t> part_of;
-    for (std::uint32_t job : group) {
-      auto [slot, added] =
-          part_of.emplace(prefix_key(*state, job), parts.size());
-      if (added) parts.emplace_back();
-      parts[slot->second].push_back(job);
-    }
-  } else {
-    parts.push_back(group);
-  }
-  for (const std::vector<std::uint32_t>& part : parts)
-    for (std::size_t at = 0; at < part.size(); at += most_side_by_side)
-      state->batches.emplace_back(
-          part.begin() + at,
-          part.begin() + std::min(part.size(), at + most_side_by_side));
+void add_group(pass_state* state, batch group) {
+  const std::size_t count = group.end - group.first;
+  const std::uint64_t size =
+      (*state->files)[state->order[group.first]].state.size;
+  if (count > most_side_by_side ||
+      (count > sha1_lane_count() && size > large_file))
+    split_by_first_bytes(state, group);
+  else
+    add_batches(state, group);
 }
 
 // Size groups in the order of their first file in the list, so that the
 // progress lines, which follow the list, are held back as little as may be.
+// One sort of the jobs by size finds the groups, at 4 bytes a file.
 void plan_batches(pass_state* state) {
-  std::unordered_map<std::uint64_t, std::size_t> group_of;
-  std::vector<std::vector<std::uint32_t>> groups;
-  for (std::uint32_t job = 0; job < state->files->size(); ++job) {
-    auto [slot, added] =
-        group_of.emplace((*state->files)[job].state.size, groups.size());
-    if (added) groups.emplace_back();
-    groups[slot->second].push_back(job);
+  const file_list& files = *state->files;
+  std::vector<std::uint32_t>& order = state->order;
+  order.resize(files.size());
+  for (std::uint32_t job = 0; job < order.size(); ++job) order[job] = job;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (files[a].state.size != files[b].state.size)
+      return files[a].state.size < files[b].state.size;
+    return a < b;
+  });
+  std::vector<batch> groups;
+  for (std::uint32_t at = 0; at < order.size();) {
+    std::uint32_t end = at + 1;
+    while (end < order.size() &&
+           files[order[end]].state.size == files[order[at]].state.size)
+      ++end;
+    groups.push_back({at, end});
+    at = end;
   }
-  for (const std::vector<std::uint32_t>& group : groups)
-    add_batches(state, group);
+  std::sort(groups.begin(), groups.end(),
+            [&](batch a, batch b) { return order[a.first] < order[b.first]; });
+  for (const batch& group : groups) add_group(state, group);
 }
 
 pass_state start_pass(const scanned_directory& scanned, file_list* files,
@@ -158,28 +206,29 @@ void start_job(pass_state* state, std::size_t job,
 // A batch's files are opened together, and start their lanes in its order.
 // The reader is made for the first batch: a run with no file to read has no
 // directory to read from.
-void open_batch(pass_state* state, const std::vector<std::uint32_t>& batch) {
+void open_batch(pass_state* state, batch opening) {
   if (!state->reader) state->reader = make_reader(*state->scanned->held);
   std::vector<const char*> entries;
-  entries.reserve(batch.size());
-  for (std::uint32_t job : batch) entries.push_back((*state->files)[job].entry);
+  entries.reserve(opening.end - opening.first);
+  for (std::uint32_t at = opening.first; at < opening.end; ++at)
+    entries.push_back((*state->files)[state->order[at]].entry);
   const std::vector<std::optional<opened_file>> opened =
       open_entries(state->reader.get(), entries);
   const std::uint32_t batch_class = state->next_class++;
-  for (std::size_t i = 0; i < batch.size(); ++i)
-    start_job(state, batch[i], opened[i], batch_class);
+  for (std::uint32_t at = opening.first; at < opening.end; ++at)
+    start_job(state, state->order[at], opened[at - opening.first], batch_class);
 }
 
 // Whole batches join while too few files are being read to keep every lane
 // of the engine busy.
 void admit_batches(pass_state* state) {
   while (state->next_batch < state->batches.size()) {
-    const std::vector<std::uint32_t>& batch = state->batches[state->next_batch];
+    const batch next = state->batches[state->next_batch];
     if (!state->lanes.empty() &&
         (state->lanes.size() >= sha1_lane_count() ||
-         state->lanes.size() + batch.size() > most_side_by_side))
+         state->lanes.size() + (next.end - next.first) > most_side_by_side))
       return;
-    open_batch(state, batch);
+    open_batch(state, next);
     ++state->next_batch;
   }
 }
@@ -328,13 +377,9 @@ void remove_unread(const pass_state& state) {
   files.resize(kept);
 }
 
-}  // namespace
-
-// Files of one size are read side by side, one slice each per round, and
-// hashed together; their slices are compared while they are in the buffer,
-// which proves equal files equal byte for byte at no cost of reading again.
-void content_pass(const scanned_directory& scanned, file_list* files) {
-  write_line("Calculating sha1 ...");
+// The pass's own memory is released before the marking, which takes some of
+// its own: a run's peak is the records and the larger of the two.
+void read_every_file(const scanned_directory& scanned, file_list* files) {
   const std::unique_ptr<unsigned char[]> read_buffer(
       new unsigned char[read_buffer_size]);
   pass_state state = start_pass(scanned, files, read_buffer.get());
@@ -348,5 +393,15 @@ void content_pass(const scanned_directory& scanned, file_list* files) {
     report_settled(&state);
   }
   remove_unread(state);
+}
+
+}  // namespace
+
+// Files of one size are read side by side, one slice each per round, and
+// hashed together; their slices are compared while they are in the buffer,
+// which proves equal files equal byte for byte at no cost of reading again.
+void content_pass(const scanned_directory& scanned, file_list* files) {
+  write_line("Calculating sha1 ...");
+  read_every_file(scanned, files);
   mark_equal_digests(files);
 }

@@ -8,40 +8,32 @@
 
 namespace {
 
-// The record that the age rule keeps of the two: the newer one, and for equal
-// times the one whose name sorts last. strcmp compares as unsigned bytes.
-bool is_kept_over(const file_record& a, const file_record& b) {
-  if (a.state.write_time != b.state.write_time)
-    return b.state.write_time < a.state.write_time;
-  return std::strcmp(a.entry, b.entry) > 0;
-}
-
 // Marks every record of each group of equal keys except the one the age rule
 // keeps: the same marks as applying the rule to every pair of the group.
-// Records are sorted by key through a pointer each, which costs less memory
-// than a hash map's node per record.
+// Records are sorted by key through their places in the list, which costs
+// less memory than a pointer or a hash map's node per record.
 template <typename key_function>
 void mark_all_but_newest(file_list* files, key_function key_of) {
-  std::vector<file_record*> by_key;
-  by_key.reserve(files->size());
-  for (file_record& record : *files) by_key.push_back(&record);
+  const file_list& all = *files;
+  std::vector<std::uint32_t> by_key(all.size());
+  for (std::uint32_t place = 0; place < by_key.size(); ++place)
+    by_key[place] = place;
   std::sort(by_key.begin(), by_key.end(),
-            [&key_of](const file_record* a, const file_record* b) {
-              return key_of(*a) < key_of(*b);
+            [&](std::uint32_t a, std::uint32_t b) {
+              return key_of(all[a]) < key_of(all[b]);
             });
   for (auto first = by_key.begin(); first != by_key.end();) {
-    const auto last =
-        std::find_if(first, by_key.end(), [&](const file_record* record) {
-          return key_of(*record) != key_of(**first);
-        });
-    const file_record* keeper = *std::max_element(
-        first, last, [](const file_record* a, const file_record* b) {
-          return is_kept_over(*b, *a);
+    const auto last = std::find_if(first, by_key.end(), [&](std::uint32_t i) {
+      return key_of(all[i]) != key_of(all[*first]);
+    });
+    const std::uint32_t keeper =
+        *std::max_element(first, last, [&](std::uint32_t a, std::uint32_t b) {
+          return is_kept_over(all[b], all[a]);
         });
     for (auto it = first; it != last; ++it) {
       if (*it == keeper) continue;
-      (*it)->erase_mark = true;
-      (*it)->keeper = keeper;
+      (*files)[*it].erase_mark = true;
+      (*files)[*it].keeper = keeper;
     }
     first = last;
   }
@@ -58,8 +50,9 @@ const sha1_digest& digest_of(const file_record& record) {
 // records twice and a half.
 file_list build_file_list(const scanned_directory& scanned) {
   file_list files;
-  files.reserve(scanned.entries.count);
+  files.reserve(std::min(scanned.entries.count, most_records - 1));
   for_each_name(scanned.entries, [&](const char* entry) {
+    if (files.size() == most_records - 1) return;
     const std::optional<file_state> state = query_entry(*scanned.held, entry);
     if (!state) return;  // Gone since the listing, or not a regular file.
     file_record record;
@@ -92,8 +85,9 @@ void mark_equal_digests(file_list* files) {
   mark_all_but_newest(files, digest_of);
 }
 
-void apply_age_rule(file_record* u, file_record* v) {
-  if (!is_kept_over(*u, *v)) std::swap(u, v);
-  v->erase_mark = true;
-  v->keeper = u;
+// strcmp compares as unsigned bytes.
+bool is_kept_over(const file_record& a, const file_record& b) {
+  if (a.state.write_time != b.state.write_time)
+    return b.state.write_time < a.state.write_time;
+  return std::strcmp(a.entry, b.entry) > 0;
 }

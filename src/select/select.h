@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,39 +21,42 @@ constexpr std::uint32_t no_class = 0;
 /// them.
 struct file_record {
   const char* entry = nullptr;  ///< Its name in the scanned directory.
-  /// For a marked record: the record of its group that the age rule keeps.
-  const file_record* keeper = nullptr;
   /// As listed; in content_mode, as found when the file was opened.
   file_state state;
   sha1_digest digest{};  ///< Filled by the content pass.
   /// Records of one class were read side by side and found equal byte for
   /// byte; records read apart have different classes or no_class.
   std::uint32_t content_class = no_class;
+  /// For a marked record: where in the list the record of its group that the
+  /// age rule keeps is. A place rather than a pointer: half the size.
+  std::uint32_t keeper = 0;
   /// Set when the file opened was no longer the one listed, or had changed.
   bool changed = false;
   bool erase_mark = false;  ///< Once set, never cleared.
 };
 
-/// In scan order. The passes remove records only before any record points at
-/// another, so a keeper stays where it is.
+/// In scan order. The passes remove records only before any record names
+/// its keeper, so a keeper stays where it is. A list holds fewer than
+/// most_records records.
 using file_list = std::vector<file_record>;
+constexpr std::size_t most_records = 0xffffffff;
 
 enum class run_mode { content_mode, size_only };
 
 /// One record per regular file among the scanned entries, in their order; the
 /// records name their files by the scan's names, so `scanned` must outlive
 /// them. An entry whose state cannot be read (gone since the listing) or that
-/// is not a regular file is left out on its own, silently.
+/// is not a regular file is left out on its own, silently, and so are the
+/// entries beyond the first most_records - 1 files.
 file_list build_file_list(const scanned_directory& scanned);
 
 /// Removes every record whose size no other record shares. In size_only mode
 /// it also marks every record of each size group but the newest.
 void size_pass(file_list* files, run_mode mode);
 
-/// Marks the older of `u` and `v`; for equal times, the one whose name sorts
-/// first as unsigned bytes (the other name when they are equal). The marked
-/// record's keeper is the other.
-void apply_age_rule(file_record* u, file_record* v);
+/// True when the age rule keeps `a` rather than `b`: the newer of the two;
+/// for equal times, the one whose name sorts last as unsigned bytes.
+bool is_kept_over(const file_record& a, const file_record& b);
 
 /// Marks every record of each group of equal digests but the newest, by the
 /// age rule; sizes are not compared.
