@@ -71,9 +71,9 @@ void size_pass(file_list* files, run_mode mode) {
   for (const file_record& record : *files) sizes.push_back(record.state.size);
   std::sort(sizes.begin(), sizes.end());
   const auto is_unique = [&sizes](const file_record& record) {
-    const auto [first, last] =
-        std::equal_range(sizes.begin(), sizes.end(), record.state.size);
-    return last - first == 1;
+    const auto first =
+        std::lower_bound(sizes.begin(), sizes.end(), record.state.size);
+    return first + 1 == sizes.end() || first[1] != record.state.size;
   };
   files->erase(std::remove_if(files->begin(), files->end(), is_unique),
                files->end());
