@@ -7,6 +7,9 @@
 #   make_corpus.pl small     <dir> <count> <max> <seed>
 #                            sizes 1..max, about one file in ten a copy of
 #                            an earlier one
+#   make_corpus.pl sized-pairs <dir> <count> <max> <seed>
+#                            count/2 identical pairs, each of its own size
+#                            1..max: many size groups, every file a copy
 #
 # Only core Perl modules are used, so the benchmark runs on a bare Debian.
 use strict;
@@ -14,7 +17,7 @@ use warnings;
 use Digest::MD5 qw(md5);
 
 my ($kind, $dir, $count, $bytes, $seed) = @ARGV;
-die "usage: $0 pairs|distinct|small <dir> <count> <bytes> [seed]\n"
+die "usage: $0 pairs|distinct|small|sized-pairs <dir> <count> <bytes> [seed]\n"
     unless defined $bytes && -d $dir;
 
 open(my $random, '<:raw', '/dev/urandom') or die "/dev/urandom: $!\n";
@@ -69,6 +72,17 @@ if ($kind eq 'pairs') {
         push @kept, [ $offset, $size ];
         my $data = substr($pool, $offset, $size);
         write_file(sprintf('small%06d.dat', $i), $data);
+        $seen{ md5($data) } = 1;
+    }
+} elsif ($kind eq 'sized-pairs') {
+    srand($seed // 1);
+    my $pool = random_bytes(8 * 1024 * 1024);
+    my $span = length($pool) - $bytes;
+    for my $i (0 .. $count / 2 - 1) {
+        my $data = substr($pool, int(rand($span)), 1 + int(rand($bytes)));
+        # Short names: at a million files they are a tenth of the memory.
+        write_file(sprintf('p%07d_a', $i), $data);
+        write_file(sprintf('p%07d_b', $i), $data);
         $seen{ md5($data) } = 1;
     }
 } else {
