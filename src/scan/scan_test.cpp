@@ -15,6 +15,24 @@ TEST(JoinName, AddsOneSeparatorUnlessTheDirectoryIsARoot) {
   EXPECT_EQ("Y:\\d\\a.txt", join_name("Y:\\d", "a.txt", '\\'));
 }
 
+TEST(EntryNames, KeepsEveryNameInPlaceAndInOrder) {
+  // Enough names to fill several blocks, and one longer than a block.
+  entry_names names;
+  std::vector<std::string> expected;
+  std::vector<const char*> kept;
+  for (int i = 0; i < 20000; ++i) {
+    expected.push_back(i == 7000 ? std::string(70000, 'x')
+                                 : "name" + std::to_string(i));
+    kept.push_back(keep_name(&names, expected.back()));
+  }
+  std::vector<std::string> walked;
+  for_each_name(names, [&walked](const char* name) { walked.push_back(name); });
+  EXPECT_EQ(expected, walked);
+  EXPECT_EQ(expected.size(), names.count);
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    ASSERT_EQ(expected[i], kept[i]) << i;
+}
+
 TEST(ScanDirectory, ListsEveryEntryButDirectories) {
   temp_dir dir;
   write_file(dir, "a.txt", "1", 1000);
