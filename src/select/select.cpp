@@ -12,6 +12,11 @@ static_assert(sizeof(file_record) <= 96, "a record grew");
 
 namespace {
 
+// Entries whose states are asked at once: enough to share out between
+// threads, few enough that the states wait for their records in little
+// memory.
+constexpr std::size_t entries_queried_together = 4096;
+
 // Marks every record of each group of equal keys except the one the age rule
 // keeps: the same marks as applying the rule to every pair of the group.
 // Records are sorted by key through their places in the list, which costs
@@ -55,15 +60,25 @@ const sha1_digest& digest_of(const file_record& record) {
 file_list build_file_list(const scanned_directory& scanned) {
   file_list files;
   files.reserve(std::min(scanned.entries.count, most_records - 1));
+  std::vector<const char*> names;
+  const auto add_records = [&] {
+    const std::vector<std::optional<file_state>> states =
+        query_entries(*scanned.held, names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      // Gone since the listing, or not a regular file.
+      if (!states[i] || files.size() == most_records - 1) continue;
+      file_record record;
+      record.entry = names[i];
+      record.state = *states[i];
+      files.push_back(record);
+    }
+    names.clear();
+  };
   for_each_name(scanned.entries, [&](const char* entry) {
-    if (files.size() == most_records - 1) return;
-    const std::optional<file_state> state = query_entry(*scanned.held, entry);
-    if (!state) return;  // Gone since the listing, or not a regular file.
-    file_record record;
-    record.entry = entry;
-    record.state = *state;
-    files.push_back(record);
+    names.push_back(entry);
+    if (names.size() == entries_queried_together) add_records();
   });
+  add_records();
   return files;
 }
 
