@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -69,11 +71,23 @@ bool is_directory_entry(int dir_fd, const dirent& entry) {
 // thread costs about as much as a few dozen queries.
 constexpr std::size_t entries_worth_a_thread = 256;
 
-void query_range(const directory& held, const std::vector<const char*>& entries,
-                 std::size_t first, std::size_t end,
-                 std::vector<std::optional<file_state>>* states) {
-  for (std::size_t i = first; i < end; ++i)
-    (*states)[i] = query_entry(held, entries[i]);
+// Entries a thread takes at a time from the shared list.
+constexpr std::size_t entries_per_take = 64;
+
+// Queries runs of entries taken from `next` on until none is left. Threads
+// that take from one counter share the list by how fast each gets on, so a
+// helper kept waiting by a busy core leaves its share to the others.
+void query_shared(const directory& held,
+                  const std::vector<const char*>& entries,
+                  std::atomic<std::size_t>* next,
+                  std::vector<std::optional<file_state>>* states) {
+  for (;;) {
+    const std::size_t first = next->fetch_add(entries_per_take);
+    if (first >= entries.size()) return;
+    const std::size_t end = std::min(entries.size(), first + entries_per_take);
+    for (std::size_t i = first; i < end; ++i)
+      (*states)[i] = query_entry(held, entries[i]);
+  }
 }
 
 bool is_dot_or_dot_dot(const char* name) {
@@ -168,18 +182,17 @@ std::vector<std::optional<file_state>> query_entries(
     const directory& held, const std::vector<const char*>& entries) {
   static const bool several_cores = std::thread::hardware_concurrency() > 1;
   std::vector<std::optional<file_state>> states(entries.size());
-  const std::size_t half = entries.size() / 2;
+  std::atomic<std::size_t> next{0};
   std::thread helper;
   if (several_cores && entries.size() >= entries_worth_a_thread) {
     try {
-      helper = std::thread(query_range, std::cref(held), std::cref(entries),
-                           half, entries.size(), &states);
+      helper = std::thread(query_shared, std::cref(held), std::cref(entries),
+                           &next, &states);
     } catch (const std::system_error&) {
       // No thread to be had: this one queries them all.
     }
   }
-  query_range(held, entries, 0, helper.joinable() ? half : entries.size(),
-              &states);
+  query_shared(held, entries, &next, &states);
   if (helper.joinable()) helper.join();
   return states;
 }
