@@ -1,9 +1,14 @@
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -15,6 +20,7 @@
 
 namespace {
 
+// Shared out among the pass's readers.
 constexpr std::size_t read_buffer_size = 4194304;
 // Most files read side by side: each takes a share of the read buffer and a
 // descriptor, so more would make every read small.
@@ -49,21 +55,33 @@ struct batch {
   std::uint32_t end = 0;
 };
 
-struct pass_state {
+// What the pass's readers share. A record is read by one reader, which
+// fills it in and then sets its outcome; the reporter looks at a record only
+// once its outcome is set.
+struct pass_plan {
   const scanned_directory* scanned = nullptr;
   file_list* files = nullptr;
-  batch_reader_handle reader;
-  std::vector<outcome> outcomes;  ///< One per record, in list order.
+  /// One per record, in list order.
+  std::unique_ptr<std::atomic<outcome>[]> outcomes;
   /// Every job once, those of one batch side by side: by size, then by first
   /// bytes where a size group is split, then in list order.
   std::vector<std::uint32_t> order;
   /// Jobs of one size (and first bytes) each, in the order they are read.
   std::vector<batch> batches;
+  std::mutex admitting;  ///< Guards next_batch.
   std::size_t next_batch = 0;
-  std::size_t next_report = 0;
+  std::atomic<std::uint32_t> next_class{no_class + 1};
+  /// Set when a reader fails: the others stop after their round.
+  std::atomic<bool> stopping{false};
+};
+
+// One reader of the pass, with its own files, lanes and share of the buffer.
+struct pass_state {
+  pass_plan* plan = nullptr;
+  batch_reader_handle reader;
   std::vector<lane> lanes;
-  std::uint32_t next_class = no_class + 1;
-  unsigned char* buffer = nullptr;
+  std::unique_ptr<unsigned char[]> buffer;
+  std::size_t buffer_size = 0;
 };
 
 std::string hex_digest(const sha1_digest& digest) {
@@ -80,9 +98,9 @@ std::string hex_digest(const sha1_digest& digest) {
 // group; a file that cannot be read keys on its place in the list. Equal
 // hashes of other bytes only put files into one batch, where their bytes
 // are compared all the same.
-std::size_t prefix_key(const pass_state& state, std::size_t job) {
+std::size_t prefix_key(const pass_plan& plan, std::size_t job) {
   const open_file_handle file =
-      open_entry(*state.scanned->held, (*state.files)[job].entry);
+      open_entry(*plan.scanned->held, (*plan.files)[job].entry);
   unsigned char bytes[prefix_size];
   const read_result read =
       file ? read_from(file.get(), bytes, prefix_size) : read_result{};
@@ -93,7 +111,7 @@ std::size_t prefix_key(const pass_state& state, std::size_t job) {
 
 // Adds the batches of one part of a size group, at most most_side_by_side
 // jobs each.
-void add_batches(pass_state* state, batch part) {
+void add_batches(pass_plan* state, batch part) {
   for (std::uint32_t at = part.first; at < part.end;) {
     const std::uint32_t end = static_cast<std::uint32_t>(
         std::min<std::size_t>(part.end, at + most_side_by_side));
@@ -105,7 +123,7 @@ void add_batches(pass_state* state, batch part) {
 // Orders a size group by the first bytes of its files, keys in the order
 // they are first met and files of one key in list order, and adds the
 // batches of each key.
-void split_by_first_bytes(pass_state* state, batch group) {
+void split_by_first_bytes(pass_plan* state, batch group) {
   std::unordered_map<std::size_t, std::uint32_t> rank_of;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> ranked;  // rank, job
   for (std::uint32_t at = group.first; at < group.end; ++at) {
@@ -132,7 +150,7 @@ void split_by_first_bytes(pass_state* state, batch group) {
 // Splits one size group into the batches read side by side: as it is when
 // all its files can be read together with large reads, otherwise by the
 // first bytes of each file, and in the end by the most side by side.
-void add_group(pass_state* state, batch group) {
+void add_group(pass_plan* state, batch group) {
   const std::size_t count = group.end - group.first;
   const std::uint64_t size =
       (*state->files)[state->order[group.first]].state.size;
@@ -146,7 +164,7 @@ void add_group(pass_state* state, batch group) {
 // Size groups in the order of their first file in the list, so that the
 // progress lines, which follow the list, are held back as little as may be.
 // One sort of the jobs by size finds the groups, at 4 bytes a file.
-void plan_batches(pass_state* state) {
+void plan_batches(pass_plan* state) {
   const file_list& files = *state->files;
   std::vector<std::uint32_t>& order = state->order;
   order.resize(files.size());
@@ -170,15 +188,14 @@ void plan_batches(pass_state* state) {
   for (const batch& group : groups) add_group(state, group);
 }
 
-pass_state start_pass(const scanned_directory& scanned, file_list* files,
-                      unsigned char* buffer) {
-  pass_state state;
-  state.scanned = &scanned;
-  state.files = files;
-  state.buffer = buffer;
-  state.outcomes.assign(files->size(), outcome::waiting);
-  plan_batches(&state);
-  return state;
+void start_plan(pass_plan* plan, const scanned_directory& scanned,
+                file_list* files) {
+  plan->scanned = &scanned;
+  plan->files = files;
+  plan->outcomes.reset(new std::atomic<outcome>[files->size()]);
+  for (std::size_t job = 0; job < files->size(); ++job)
+    plan->outcomes[job] = outcome::waiting;
+  plan_batches(plan);
 }
 
 // The record keeps the state of the file as opened: what it read is what
@@ -189,10 +206,10 @@ void start_job(pass_state* state, std::size_t job,
                const std::optional<opened_file>& opened,
                std::uint32_t batch_class) {
   if (!opened) {
-    state->outcomes[job] = outcome::open_failed;
+    state->plan->outcomes[job] = outcome::open_failed;
     return;
   }
-  file_record& record = (*state->files)[job];
+  file_record& record = (*state->plan->files)[job];
   if (!same_unchanged_file(record.state, opened->state)) record.changed = true;
   record.state = opened->state;
   lane added;
@@ -207,30 +224,38 @@ void start_job(pass_state* state, std::size_t job,
 // The reader is made for the first batch: a run with no file to read has no
 // directory to read from.
 void open_batch(pass_state* state, batch opening) {
-  if (!state->reader) state->reader = make_reader(*state->scanned->held);
+  const pass_plan& plan = *state->plan;
+  if (!state->reader) state->reader = make_reader(*plan.scanned->held);
   std::vector<const char*> entries;
   entries.reserve(opening.end - opening.first);
   for (std::uint32_t at = opening.first; at < opening.end; ++at)
-    entries.push_back((*state->files)[state->order[at]].entry);
+    entries.push_back((*plan.files)[plan.order[at]].entry);
   const std::vector<std::optional<opened_file>> opened =
       open_entries(state->reader.get(), entries);
-  const std::uint32_t batch_class = state->next_class++;
+  const std::uint32_t batch_class = state->plan->next_class++;
   for (std::uint32_t at = opening.first; at < opening.end; ++at)
-    start_job(state, state->order[at], opened[at - opening.first], batch_class);
+    start_job(state, plan.order[at], opened[at - opening.first], batch_class);
 }
 
 // Whole batches join while too few files are being read to keep every lane
 // of the engine busy.
+// The next batch for this reader, if it should take one now.
+std::optional<batch> take_batch(pass_state* state) {
+  pass_plan& plan = *state->plan;
+  const std::lock_guard<std::mutex> lock(plan.admitting);
+  if (plan.next_batch == plan.batches.size()) return std::nullopt;
+  const batch next = plan.batches[plan.next_batch];
+  if (!state->lanes.empty() &&
+      (state->lanes.size() >= sha1_lane_count() ||
+       state->lanes.size() + (next.end - next.first) > most_side_by_side))
+    return std::nullopt;
+  ++plan.next_batch;
+  return next;
+}
+
 void admit_batches(pass_state* state) {
-  while (state->next_batch < state->batches.size()) {
-    const batch next = state->batches[state->next_batch];
-    if (!state->lanes.empty() &&
-        (state->lanes.size() >= sha1_lane_count() ||
-         state->lanes.size() + (next.end - next.first) > most_side_by_side))
-      return;
-    open_batch(state, next);
-    ++state->next_batch;
-  }
+  while (const std::optional<batch> next = take_batch(state))
+    open_batch(state, *next);
 }
 
 // Whole blocks per slice keep every lane's pending block empty between
@@ -238,12 +263,12 @@ void admit_batches(pass_state* state) {
 // is read in one batch.
 void read_round(pass_state* state) {
   const std::size_t slice_size = std::max<std::size_t>(
-      64, read_buffer_size / state->lanes.size() / 64 * 64);
+      64, state->buffer_size / state->lanes.size() / 64 * 64);
   std::vector<read_request> requests;
   requests.reserve(state->lanes.size());
   for (std::size_t i = 0; i < state->lanes.size(); ++i) {
     lane& lane = state->lanes[i];
-    lane.slice = state->buffer + i * slice_size;
+    lane.slice = state->buffer.get() + i * slice_size;
     requests.push_back({lane.file, lane.slice, slice_size});
   }
   const std::vector<read_result> reads =
@@ -308,7 +333,7 @@ void compare_step(pass_state* state, std::size_t offset) {
     if (match != nullptr)
       lane.content_class = match->after;
     else if (seen_class)
-      lane.content_class = state->next_class++;
+      lane.content_class = state->plan->next_class++;
     if (match == nullptr) splits.push_back({before, lane.content_class, &lane});
   }
 }
@@ -327,14 +352,14 @@ void hash_and_compare_round(pass_state* state) {
 }
 
 void end_lane(pass_state* state, lane* lane) {
-  file_record& record = (*state->files)[lane->job];
+  file_record& record = (*state->plan->files)[lane->job];
   if (lane->read.failed) {
-    state->outcomes[lane->job] = outcome::read_failed;
+    state->plan->outcomes[lane->job] = outcome::read_failed;
     return;
   }
   sha1_finish(&lane->context, record.digest.data());
   record.content_class = lane->content_class;
-  state->outcomes[lane->job] = outcome::hashed;
+  state->plan->outcomes[lane->job] = outcome::hashed;
 }
 
 void end_files(pass_state* state) {
@@ -362,39 +387,95 @@ void report(const scanned_directory& scanned, const file_record& record,
 }
 
 // Reports the settled files at the head of the list.
-void report_settled(pass_state* state) {
-  while (state->next_report < state->files->size() &&
-         state->outcomes[state->next_report] != outcome::waiting) {
-    const std::size_t job = state->next_report++;
-    report(*state->scanned, (*state->files)[job], state->outcomes[job]);
+void report_settled(const pass_plan& plan, std::size_t* next_report) {
+  while (*next_report < plan.files->size() &&
+         plan.outcomes[*next_report] != outcome::waiting) {
+    const std::size_t job = (*next_report)++;
+    report(*plan.scanned, (*plan.files)[job], plan.outcomes[job]);
   }
 }
 
 // A file that could not be opened or read leaves the run.
-void remove_unread(const pass_state& state) {
-  file_list& files = *state.files;
+void remove_unread(const pass_plan& plan) {
+  file_list& files = *plan.files;
   std::size_t kept = 0;
   for (std::size_t job = 0; job < files.size(); ++job)
-    if (state.outcomes[job] == outcome::hashed) files[kept++] = files[job];
+    if (plan.outcomes[job] == outcome::hashed) files[kept++] = files[job];
   files.resize(kept);
+}
+
+// Reads batches until none is left or another reader failed. The reader
+// that reports (`next_report` set) does so between its rounds.
+void read_batches(pass_plan* plan, std::size_t buffer_size,
+                  std::size_t* next_report) {
+  pass_state state;
+  state.plan = plan;
+  state.buffer.reset(new unsigned char[buffer_size]);
+  state.buffer_size = buffer_size;
+  try {
+    for (;;) {
+      admit_batches(&state);
+      if (next_report != nullptr) report_settled(*plan, next_report);
+      if (state.lanes.empty() || plan->stopping) return;
+      read_round(&state);
+      hash_and_compare_round(&state);
+      end_files(&state);
+      if (next_report != nullptr) report_settled(*plan, next_report);
+    }
+  } catch (...) {
+    plan->stopping = true;
+    throw;
+  }
+}
+
+// A second reader, where there is a second core, reads batches alongside
+// the calling thread: most of a small file's cost is the system's work of
+// opening and reading it, which the two cores share. It is joined before
+// its plan goes, whatever ends the pass.
+struct second_reader {
+  std::thread thread;
+  std::exception_ptr failure;
+  ~second_reader() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+bool start_second_reader(pass_plan* plan, std::size_t buffer_size,
+                         second_reader* second) {
+  if (std::thread::hardware_concurrency() < 2 || plan->batches.size() < 2)
+    return false;
+  try {
+    second->thread = std::thread([plan, buffer_size, second] {
+      try {
+        read_batches(plan, buffer_size, nullptr);
+      } catch (...) {
+        second->failure = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    return false;  // No thread to be had: the calling thread reads alone.
+  }
+  return true;
 }
 
 // The pass's own memory is released before the marking, which takes some of
 // its own: a run's peak is the records and the larger of the two.
 void read_every_file(const scanned_directory& scanned, file_list* files) {
-  const std::unique_ptr<unsigned char[]> read_buffer(
-      new unsigned char[read_buffer_size]);
-  pass_state state = start_pass(scanned, files, read_buffer.get());
-  for (;;) {
-    admit_batches(&state);
-    report_settled(&state);
-    if (state.lanes.empty()) break;
-    read_round(&state);
-    hash_and_compare_round(&state);
-    end_files(&state);
-    report_settled(&state);
+  pass_plan plan;
+  start_plan(&plan, scanned, files);
+  std::size_t next_report = 0;
+  {
+    second_reader second;
+    const std::size_t buffer_size =
+        start_second_reader(&plan, read_buffer_size / 2, &second)
+            ? read_buffer_size / 2
+            : read_buffer_size;
+    read_batches(&plan, buffer_size, &next_report);
+    if (second.thread.joinable()) second.thread.join();
+    if (second.failure) std::rethrow_exception(second.failure);
   }
-  remove_unread(state);
+  report_settled(plan, &next_report);
+  remove_unread(plan);
 }
 
 }  // namespace
