@@ -61,7 +61,9 @@ file_list build_file_list(const scanned_directory& scanned) {
   file_list files;
   files.reserve(std::min(scanned.entries.count, most_records - 1));
   std::vector<const char*> names;
+  // A directory that was not found has no handle, and no names to ask about.
   const auto add_records = [&] {
+    if (names.empty()) return;
     const std::vector<std::optional<file_state>> states =
         query_entries(*scanned.held, names);
     for (std::size_t i = 0; i < names.size(); ++i) {
