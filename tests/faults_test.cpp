@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,7 +39,8 @@ struct fault {
 // The program with the fault shim preloaded. A file the shim moves goes to
 // "moved" beside the scanned directory; the directory itself, when swapped
 // for a link to "other", to "moved.d".
-run_options with_fault(const temp_dir& dir, const fault& injected) {
+run_options with_fault(const temp_dir& dir, const fault& injected,
+                       const std::vector<std::string>& settings = {}) {
   run_options options;
   // A pipe opened for reading would block; the run must end without one.
   options.prefix = {"timeout",
@@ -53,6 +56,7 @@ run_options with_fault(const temp_dir& dir, const fault& injected) {
                     "DUPSWEEP_FAULT_TARGET=" + injected.target,
                     "DUPSWEEP_FAULT_BYTES=HELLO",
                     "DUPSWEEP_FAULT_LINK_TO=other"};
+  options.prefix.insert(options.prefix.end(), settings.begin(), settings.end());
   options.prefix.push_back("DUPSWEEP_FAULT_MOVE_TO=" + dir.root +
                            (injected.action == "swap" ? "/moved.d" : "/moved"));
   return options;
@@ -78,6 +82,74 @@ bool make_sparse(const std::string& path, std::uint64_t size,
   return sized && utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+std::size_t lines_starting(const std::string& out, const std::string& start) {
+  std::size_t lines = 0;
+  for (std::size_t at = out.find("\n" + start); at != std::string::npos;
+       at = out.find("\n" + start, at + 1))
+    ++lines;
+  return lines;
+}
+
+// A small file system of `kind` mounted on `dir.path` for one test: "exfat"
+// and "fat" through FUSE, as camera cards and USB sticks are read here, and
+// "ext4-128", ext4 with 128-byte inodes, which stamps whole seconds. Empty
+// `kind`: the test's own folder as it is. Mounting needs root.
+struct mounted_medium {
+  mounted_medium(const temp_dir& dir, const std::string& kind);
+  ~mounted_medium();
+  std::string skipped;  ///< Why it is not mounted; empty when it is.
+  std::string mount_point;
+  std::string loop;  ///< The loop device the exFAT driver needs.
+};
+
+bool shell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string shell_output(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) out += line;
+    pclose(pipe);
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+mounted_medium::mounted_medium(const temp_dir& dir, const std::string& kind) {
+  if (kind.empty()) return;
+  if (geteuid() != 0) {
+    skipped = "mounting " + kind + " needs root";
+    return;
+  }
+  const std::string image = dir.root + "/image";
+  bool mounted = shell("truncate -s 16M " + image);
+  if (kind == "exfat") {
+    loop = mounted && shell("mkfs.exfat " + image)
+               ? shell_output("losetup -f --show " + image)
+               : "";
+    mounted =
+        !loop.empty() && shell("mount.exfat-fuse " + loop + " " + dir.path);
+  } else if (kind == "fat") {
+    mounted = mounted && shell("mkfs.vfat " + image) &&
+              shell("fusefat -o rw+ " + image + " " + dir.path);
+  } else {
+    mounted = mounted && shell("mkfs.ext4 -q -I 128 " + image) &&
+              shell("mount -o loop " + image + " " + dir.path) &&
+              shell("rmdir " + dir.path + "/lost+found");
+  }
+  if (mounted)
+    mount_point = dir.path;
+  else
+    skipped = "cannot mount " + kind + " here (FUSE or loop devices missing)";
+}
+
+mounted_medium::~mounted_medium() {
+  if (!mount_point.empty()) shell("umount " + mount_point);
+  if (!loop.empty()) shell("losetup -d " + loop);
+}
+
 std::set<std::string> names_in(const temp_dir& dir) {
   const std::vector<std::string> names = sorted_file_names(dir);
   return std::set<std::string>(names.begin(), names.end());
@@ -88,9 +160,9 @@ std::set<std::string> names_in(const temp_dir& dir) {
 TEST(FaultRun, DeletesOnlyWhatIsStillAProvenCopy) {
   // Three copies, `c` the newest and so the keeper of `a` and `b`. Each case
   // changes one file at one point: after the listing (its first fstatat),
-  // at its opening for the digest (openat), right before the checks that
-  // precede a deletion (the second fstatat of `a`, or of the keeper `c`)
-  // and inside the deletion (between those checks and the unlinkat).
+  // at its opening for the digest (openat), right before it is read again
+  // to prove a copy (the second openat of `a`, or of the keeper `c`) and
+  // inside the deletion (between the last checks and the unlinkat).
   struct fault_case {
     fault injected;
     std::vector<std::string> digests;  // endings for a, b, c
@@ -122,7 +194,7 @@ TEST(FaultRun, DeletesOnlyWhatIsStillAProvenCopy) {
        {"", "-"},
        {"b", "c"},
        "hello"},
-      {{"fstatat", 2, "a", "move", ""},
+      {{"openat", 2, "a", "move", ""},
        {ok, ok, ok},
        {changed, ""},
        {"c"},
@@ -132,22 +204,22 @@ TEST(FaultRun, DeletesOnlyWhatIsStillAProvenCopy) {
        {"", ""},
        {"c"},
        "hello"},
-      {{"fstatat", 2, "a", "rewrite", ""},
+      {{"openat", 2, "a", "rewrite", ""},
        {ok, ok, ok},
        {changed, ""},
        {"a", "c"},
        ""},
-      {{"fstatat", 2, "a", "directory", ""},
+      {{"openat", 2, "a", "directory", ""},
        {ok, ok, ok},
        {changed, ""},
        {"a", "c"},
        "hello"},
-      {{"fstatat", 2, "c", "move", ""},
+      {{"openat", 2, "c", "move", ""},
        {ok, ok, ok},
        {keeper_gone, keeper_gone},
        {"a", "b"},
        "hello"},
-      {{"fstatat", 2, "c", "rewrite", ""},
+      {{"openat", 2, "c", "rewrite", ""},
        {ok, ok, ok},
        {keeper_gone, keeper_gone},
        {"a", "b", "c"},
@@ -215,7 +287,7 @@ TEST(FaultRun, DeletesNothingOutsideADirectorySwappedForALink) {
     expected += erasing(dir, name);
 
   const run_result run =
-      run_program({dir.path}, with_fault(dir, {"fstatat", 2, "a", "swap", ""}));
+      run_program({dir.path}, with_fault(dir, {"openat", 2, "a", "swap", ""}));
 
   EXPECT_EQ(working_in(dir, expected), run.out);
   EXPECT_EQ(0, run.exit_code);
@@ -271,6 +343,162 @@ TEST(FaultRun, KeepsAFileWhoseReadFailsMidway) {
   EXPECT_EQ(contents, read_file(full_name(dir, "c")));
 }
 
+TEST(FaultRun, ChecksTheMarkedFileLastBeforeItsDeletion) {
+  // `a` is rewritten while its keeper is checked for the last time, after
+  // the "Erasing : " line: only a check of `a` after the keeper's sees it.
+  temp_dir dir;
+  write_file(dir, "a", "hello", 1000);
+  write_file(dir, "c", "hello", 3000);
+  std::string expected = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, {"a", "c"}))
+    expected +=
+        digest_line(dir, name, std::string(" ( ") + hello_digest + " ) done.");
+  expected += erasing(dir, "a") + "Kept : " + full_name(dir, "a") +
+              " (it changed during the run)\n";
+
+  const run_result run = run_program(
+      {dir.path}, with_fault(dir, {"statx", 1, "c", "rewrite", "a"}));
+
+  EXPECT_EQ(working_in(dir, expected), run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"a", "c"}), names_in(dir));
+  EXPECT_EQ("HELLO", read_file(full_name(dir, "a")));
+}
+
+TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
+  // A same-size rewrite after the digests that leaves every time stamp as
+  // it was: set back on purpose, stamped in whole seconds or 2-second steps
+  // (FAT, exFAT, small ext4), or written through a shared mapping that was
+  // dirty before the run. Whether the stamps show it depends on the medium;
+  // either way the changed file, marked or kept, must stay.
+  struct medium_case {
+    std::string medium;
+    fault injected;
+  };
+  const medium_case cases[] = {
+      {"", {"openat", 2, "a", "mapped-write", ""}},
+      {"", {"openat", 2, "c", "mapped-write", ""}},
+      {"exfat", {"openat", 2, "a", "rewrite-in-place", ""}},
+      {"exfat", {"openat", 2, "c", "rewrite-in-place", ""}},
+      {"fat", {"openat", 2, "a", "rewrite-in-place", ""}},
+      {"fat", {"openat", 2, "c", "rewrite-in-place", ""}},
+      {"ext4-128", {"openat", 2, "a", "rewrite-in-place", ""}},
+      {"ext4-128", {"openat", 2, "c", "rewrite-in-place", ""}},
+  };
+  for (const medium_case& test : cases) {
+    SCOPED_TRACE(test.medium + " " + test.injected.name + " " +
+                 test.injected.action);
+    temp_dir dir;
+    const mounted_medium medium(dir, test.medium);
+    if (!medium.skipped.empty()) {
+      std::printf("Skipped %s: %s\n", test.medium.c_str(),
+                  medium.skipped.c_str());
+      continue;
+    }
+    // Times a FAT directory entry can hold: after 1980, in even seconds.
+    const std::int64_t base = 1600000000;
+    write_file(dir, "a", "hello", base);
+    write_file(dir, "b", "hello", base + 10);
+    write_file(dir, "c", "hello", base + 20);
+    const std::string changed = test.injected.name;
+    std::string expected = "Calculating sha1 ...\n";
+    for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
+      expected += digest_line(dir, name,
+                              std::string(" ( ") + hello_digest + " ) done.");
+    for (const std::string& name : in_listing_order(dir, {"a", "b"}))
+      expected += name == "b" && changed == "a"
+                      ? erasing(dir, name)
+                      : "Kept : " + full_name(dir, name) + " (not a copy)\n";
+
+    const run_result run =
+        run_program({dir.path}, with_fault(dir, test.injected));
+
+    std::string out = run.out;
+    for (const std::string& reason :
+         {std::string("it changed during the run"),
+          full_name(dir, "c") + " changed during the run or is gone",
+          "its contents differ from " + full_name(dir, "c")})
+      for (std::size_t at;
+           (at = out.find("(" + reason + ")")) != std::string::npos;)
+        out.replace(at, reason.size() + 2, "(not a copy)");
+    EXPECT_EQ(working_in(dir, expected), out);
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ((changed == "a" ? std::set<std::string>{"a", "c"}
+                              : std::set<std::string>{"a", "b", "c"}),
+              names_in(dir));
+    EXPECT_EQ("HELLO", read_file(full_name(dir, changed)));
+  }
+}
+
+TEST(FaultRun, KeepsFilesWhoseReadsEndEarly) {
+  // Both reads end, without an error, after the 8 KiB the files share: taken
+  // as their ends, the two would hash alike and one would be deleted.
+  temp_dir dir;
+  const std::string shared(8192, 's');
+  write_file(dir, "a", shared + std::string(8192, 'a'), 1000);
+  write_file(dir, "c", shared + std::string(8192, 'c'), 3000);
+  run_options options =
+      with_fault(dir, {"none", 1, "", "move", ""},
+                 {"DUPSWEEP_FAULT_SHORT=a,c", "DUPSWEEP_FAULT_SHORT_AT=8192"});
+  options.prefix.insert(options.prefix.begin(), DUPSWEEP_NO_RING);
+  std::string expected = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, {"a", "c"}))
+    expected +=
+        digest_line(dir, name, "Error reading : " + full_name(dir, name));
+
+  const run_result run = run_program({dir.path}, options);
+
+  EXPECT_EQ(
+      working_in(dir, expected + "Nothing to erase (no duplicate found).\n"),
+      run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"a", "c"}), names_in(dir));
+}
+
+TEST(FaultRun, EndsWhenTheRingOrTheListingFails) {
+  // The ring fails its second submission, the first read of the contents,
+  // with the reads taken: the run waits for them, then ends on its failure
+  // path. A listing that fails midway ends the run before any file is read.
+  for (const char* call : {"io_uring_submit_and_wait", "readdir"}) {
+    SCOPED_TRACE(call);
+    temp_dir dir;
+    for (int i = 0; i < 20; ++i)
+      write_file(dir, "f" + std::to_string(i), std::string(65536, 'x'),
+                 1000 + i);
+
+    const run_result run =
+        run_program({dir.path}, with_fault(dir, {call, 2, "", "fail", ""}));
+
+    if (run.exit_code == 0 && std::string(call) != "readdir") {
+      std::printf("Skipped %s: the program has no io_uring here\n", call);
+      continue;
+    }
+    const std::string read_started =
+        std::string(call) == "readdir" ? "" : "Calculating sha1 ...\n";
+    EXPECT_EQ(working_in(dir, read_started), run.out);
+    EXPECT_EQ(termination_notice, run.err);
+    EXPECT_EQ(3, run.exit_code);
+    EXPECT_EQ(std::size_t{20}, names_in(dir).size());
+  }
+}
+
+TEST(FaultRun, StaysWithinTheDescriptorLimit) {
+  // 300 copies read side by side with 64 descriptors allowed: the program
+  // must share out what it has, not fail to open readable files.
+  temp_dir dir;
+  for (int i = 0; i < 300; ++i)
+    write_file(dir, "f" + std::to_string(i), "same", 1000 + i);
+  run_options limited;
+  limited.prefix = {"sh", "-c", "ulimit -n 64 && exec \"$@\"", "sh"};
+
+  const run_result run = run_program({dir.path}, limited);
+
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::size_t{0}, lines_starting(run.out, "Error opening"));
+  EXPECT_EQ(std::size_t{299}, lines_starting(run.out, "Erasing : "));
+  EXPECT_EQ((std::set<std::string>{"f299"}), names_in(dir));
+}
+
 TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
   temp_dir dir;
   write_file(dir, "old", "abc", 1000);
@@ -285,12 +513,15 @@ TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
   EXPECT_EQ(3, run.exit_code);
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
 
-  ASSERT_EQ(0, chmod(dir.path.c_str(), 0311));  // may delete, not list
-  run = run_program({"--nosha1", dir.path}, as_unprivileged_user());
+  // A directory that cannot be listed is no empty directory: the run fails.
+  for (const mode_t mode : {0311, 0000}) {
+    ASSERT_EQ(0, chmod(dir.path.c_str(), mode));
+    run = run_program({"--nosha1", dir.path}, as_unprivileged_user());
 
-  EXPECT_EQ(working_in(dir, "Nothing to erase (no duplicate found).\n"),
-            run.out);
-  EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(working_in(dir, ""), run.out) << mode;
+    EXPECT_EQ(termination_notice, run.err);
+    EXPECT_EQ(3, run.exit_code);
+  }
   ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
 }
@@ -327,13 +558,6 @@ TEST(LargeDirectoryRun, HandlesAHundredThousandEntries) {
   for (int i = 0; i < count; ++i)
     write_file(dir, "f" + std::to_string(i),
                std::string(1 + i % 1000, i / 1000 % 2 == 0 ? 'a' : 'b'), 1000);
-  auto lines_starting = [](const std::string& out, const std::string& start) {
-    std::size_t lines = 0;
-    for (std::size_t at = out.find("\n" + start); at != std::string::npos;
-         at = out.find("\n" + start, at + 1))
-      ++lines;
-    return lines;
-  };
 
   run_result run = run_program({dir.path});
 

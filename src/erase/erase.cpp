@@ -50,8 +50,7 @@ shared_names shared_files(const file_list& files) {
 
 // Deleting one name of a file moves the file's change time, which would
 // make its other names look changed by someone else. They take the new
-// time, as long as nothing else about them differs; a proof made before is
-// not trusted for them any more, so their contents are read again.
+// time, as long as nothing else about them differs.
 void note_own_change(const scanned_directory& scanned, file_list* files,
                      std::uint32_t deleted, const shared_names& shared) {
   const file_state gone = (*files)[deleted].state;
@@ -75,40 +74,70 @@ void note_own_change(const scanned_directory& scanned, file_list* files,
     moved.has_change_time = now->has_change_time;
     if (!same_unchanged_file(moved, *now)) continue;
     other.state = moved;
-    other.state.settled = false;
   }
 }
 
-// True when the file was deleted.
-bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
-                   const file_record& keeper, run_mode mode) {
-  const std::string name = full_name_of(scanned, marked.entry);
-  held_handle held;
-  const hold_result hold = hold_entry(*scanned.held, marked.entry, &held);
+// A keeper that cannot be held is gone, in another program's hands, or
+// (where holding one name of a file holds them all) the marked file itself
+// under another name.
+verdict why_not_held(const scanned_directory& scanned,
+                     const file_record& keeper, const held_file& mine) {
+  const std::optional<file_state> kept =
+      inspect_entry(*scanned.held, keeper.entry);
+  const std::optional<file_state> marked = state_of(mine);
+  if (kept && marked && kept->has_identity && marked->has_identity &&
+      kept->identity == marked->identity)
+    return verdict::same_file;
+  return verdict::keeper_changed;
+}
+
+// Holds the marked file for its deletion and its keeper against change, and
+// asks whether the marked file is a proven copy. A marked file that cannot
+// be held because another program has it open ends the run, as a refused
+// deletion does, its "Erasing : " line last.
+verdict hold_and_verify(const scanned_directory& scanned,
+                        const file_record& marked, const file_record& keeper,
+                        run_mode mode, compare_buffer* buffer,
+                        held_handle* mine, held_handle* kept) {
+  const hold_result hold =
+      hold_entry(*scanned.held, marked.entry, hold_purpose::deleting, mine);
   if (hold == hold_result::refused) {
-    // As for a refused deletion: the last line names the file.
+    const std::string name = full_name_of(scanned, marked.entry);
     write_line("Erasing : " + name);
     flush_output();
     throw std::system_error(std::make_error_code(std::errc::permission_denied),
                             name);
   }
-  verdict found = hold == hold_result::gone
-                      ? verdict::changed
-                      : verify_copy(scanned, marked, keeper, *held, mode);
+  if (hold == hold_result::gone) return verdict::changed;
+  if (hold_entry(*scanned.held, keeper.entry, hold_purpose::keeping, kept) !=
+      hold_result::held)
+    return why_not_held(scanned, keeper, **mine);
+  return verify_copy(scanned, marked, **mine, keeper, **kept, mode, buffer);
+}
+
+// True when the file was deleted. The keeper stays held until the marked
+// file's deletion is complete.
+bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
+                   const file_record& keeper, run_mode mode,
+                   compare_buffer* buffer) {
+  held_handle mine;
+  held_handle kept;
+  verdict found =
+      hold_and_verify(scanned, marked, keeper, mode, buffer, &mine, &kept);
   if (found != verdict::copy) {
     report_kept(scanned, marked, keeper, found);
     return false;
   }
-  write_line("Erasing : " + name);
+  write_line("Erasing : " + full_name_of(scanned, marked.entry));
   flush_output();
   // Writing the line may have taken a while (a slow reader of the output):
   // ask once more, so that only the deletion itself follows the last check.
-  found = check_states(scanned, marked, keeper, *held);
+  found = check_states(marked, *mine, keeper, *kept);
   if (found != verdict::copy) {
     report_kept(scanned, marked, keeper, found);
     return false;
   }
-  delete_held(held.get());
+  delete_held(mine.get());
   return true;
 }
 
@@ -117,12 +146,15 @@ bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
 void erase_marked(const scanned_directory& scanned, file_list* files,
                   run_mode mode) {
   const shared_names shared = shared_files(*files);
+  std::optional<compare_buffer> buffer;
+  if (mode == run_mode::content_mode) buffer.emplace();
   bool found = false;
   for (std::uint32_t place = 0; place < files->size(); ++place) {
     const file_record& record = (*files)[place];
     if (!record.erase_mark) continue;
     found = true;
-    if (erase_if_copy(scanned, record, (*files)[record.keeper], mode))
+    if (erase_if_copy(scanned, record, (*files)[record.keeper], mode,
+                      buffer ? &*buffer : nullptr))
       note_own_change(scanned, files, place, shared);
   }
   if (!found) write_line("Nothing to erase (no duplicate found).");

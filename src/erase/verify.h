@@ -2,7 +2,10 @@
 // now, a proven copy of the file its group keeps?
 #pragma once
 
+#include <cstddef>
+
 #include "platform/directory.h"
+#include "platform/page_buffer.h"
 #include "scan/scan.h"
 #include "select/select.h"
 
@@ -15,16 +18,29 @@ enum class verdict {
   contents_differ,  ///< Its bytes are not its keeper's (equal digests aside).
 };
 
-/// Checks that the marked record `marked`, whose file is held as `held`, and
-/// its keeper `keeper` are each still the file listed (or opened, in
-/// content_mode) and unchanged since, and that they are two files.
-verdict check_states(const scanned_directory& scanned,
-                     const file_record& marked, const file_record& keeper,
-                     const held_file& held);
+/// Bytes of each file read again at a time.
+constexpr std::size_t compare_chunk = 262144;
 
-/// check_states and, in content_mode, that the two files are equal byte for
-/// byte now: proven by the content pass where it read them side by side and
-/// neither changed since, otherwise by reading both again.
+/// Room to read two files again side by side, made once for all of a run's
+/// deletions: compare_chunk bytes for each, page-aligned.
+struct compare_buffer {
+  page_buffer bytes = make_page_buffer(2 * compare_chunk);
+};
+
+/// Checks that the keeper `keeper`, held as `kept`, and then the marked record
+/// `marked`, held as `mine`, are each still the file listed (or opened, in
+/// content_mode) and unchanged since, and that they are two files. The
+/// marked file is asked last: after its check comes only its deletion.
+verdict check_states(const file_record& marked, const held_file& mine,
+                     const file_record& keeper, const held_file& kept);
+
+/// In size_only mode, check_states. In content_mode, that the two files,
+/// opened again now, are still the files recorded, unchanged, two files, and
+/// equal byte for byte, read side by side to their ends through `buffer`.
+/// Nothing of the content pass is taken as proof: time stamps can stay as
+/// they were while a file's bytes change (coarse or foreign stamps, writes
+/// through a shared mapping), so only reading both again proves a copy.
 verdict verify_copy(const scanned_directory& scanned, const file_record& marked,
-                    const file_record& keeper, const held_file& held,
-                    run_mode mode);
+                    const held_file& mine, const file_record& keeper,
+                    const held_file& kept, run_mode mode,
+                    compare_buffer* buffer);

@@ -52,14 +52,12 @@ struct file_state {
   /// The file had other names (hard links) when queried; known wherever the
   /// identity is.
   bool has_other_names = false;
-  /// True when the change time was taken long enough after the last change
-  /// that any later change must carry a later change time (file systems stamp
-  /// times in ticks, so a change within the same tick would go unseen).
-  bool settled = false;
 };
 
 /// True when `now` shows the file `then` described, unchanged: every field
-/// known in both is equal. `settled` is not compared.
+/// known in both is equal. Equal states do not prove equal contents: coarse
+/// or foreign time stamps, and writes through a shared mapping, can leave
+/// every field as it was.
 bool same_unchanged_file(const file_state& then, const file_state& now);
 
 struct directory;
@@ -96,7 +94,9 @@ std::optional<file_state> query_entry(const directory& held, const char* entry);
 std::vector<std::optional<file_state>> query_entries(
     const directory& held, const std::vector<const char*>& entries);
 
-/// As query_entry, with the identity and change time on every system.
+/// As query_entry, with the identity and change time on every system, and
+/// asked of the file system itself rather than of attributes it may have
+/// cached (network and FUSE file systems).
 std::optional<file_state> inspect_entry(const directory& held,
                                         const char* entry);
 
@@ -109,7 +109,9 @@ using open_file_handle = std::unique_ptr<open_file, open_file_closer>;
 
 /// Opens the entry `entry` for reading if it is a regular file; null when it
 /// cannot be opened or is anything else (a link, pipe or device put in its
-/// place is refused without waiting on it).
+/// place is refused without waiting on it). Throws std::system_error when
+/// the process or the system has no more files to give: that is no property
+/// of the file, and the run cannot go on as if it were.
 open_file_handle open_entry(const directory& held, const char* entry);
 
 /// The state of an open file, identity and change time included; empty when
@@ -120,8 +122,17 @@ std::optional<file_state> state_of(const open_file& file);
 struct read_result {
   std::size_t count = 0;  ///< Bytes placed in the buffer.
   bool end = false;       ///< The file ended within this read.
-  bool failed = false;    ///< The system reported an error; `count` is valid.
+  /// The system reported an error, or the file ended before the size it had
+  /// when it was opened; `count` is valid.
+  bool failed = false;
 };
+
+/// The result of a read that found no more bytes at `position` of a file of
+/// `size` bytes when it was opened, with `count` bytes placed: its end, or a
+/// failure when that comes early (a file system that cuts a read short must
+/// not make two files look equal).
+read_result ended_at(std::size_t count, std::uint64_t position,
+                     std::uint64_t size);
 
 /// Reads up to `size` bytes from the current position. Fewer bytes than asked
 /// are returned only at the end of the file or on an error.
@@ -135,20 +146,25 @@ struct held_file_closer {
 /// when it is not deleted.
 using held_handle = std::unique_ptr<held_file, held_file_closer>;
 
-/// How holding an entry for deletion went.
+/// How holding an entry went.
 enum class hold_result { held, gone, refused };
 
-/// Holds the entry `entry` so that it can be checked and then deleted as it
-/// was checked. On Windows the deletion goes through the handle that was
-/// checked, and no other program can write, rename or delete the file while
-/// it is held (`refused` when another program has it open for writing or the
-/// system refuses the access); on POSIX the name is held, and each check
-/// asks the name again. Opening the file with open_entry meanwhile works.
-hold_result hold_entry(const directory& held, const char* entry,
-                       held_handle* result);
+/// Why an entry is held: to be deleted, or as the file its copies are
+/// proven against.
+enum class hold_purpose { deleting, keeping };
 
-/// The current state of a held entry; empty when it is no longer a regular
-/// file or cannot be queried.
+/// Holds the entry `entry` from its checks to the end of the deletion they
+/// decide, so that what is deleted, or kept, is what was checked. On Windows
+/// no other program can write, rename or delete the file while it is held
+/// (`refused` when another program has it open for writing or the system
+/// refuses the access), and a file held for deleting is deleted through the
+/// handle that was checked; on POSIX the name is held, and each check asks
+/// the name again. Opening the file with open_entry meanwhile works.
+hold_result hold_entry(const directory& held, const char* entry,
+                       hold_purpose purpose, held_handle* result);
+
+/// The current state of a held entry, as inspect_entry gives it; empty when it
+/// is no longer a regular file or cannot be queried.
 std::optional<file_state> state_of(const held_file& file);
 
 /// Deletes a held entry (a file, never a directory). Throws std::system_error

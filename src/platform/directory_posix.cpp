@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,25 +41,6 @@ file_time time_of(const timespec& t) {
                    static_cast<std::uint32_t>(t.tv_nsec)};
 }
 
-// File systems stamp changes with the kernel's coarse clock, which moves in
-// ticks. A change stamped in the tick our query fell in, or the one before,
-// could be followed by another with the same stamp; older stamps cannot.
-bool settled_before(const timespec& change, const timespec& queried) {
-  static const timespec tick = [] {
-    timespec t{0, 10000000};
-    clock_getres(CLOCK_REALTIME_COARSE, &t);
-    return t;
-  }();
-  const std::int64_t per_second = 1000000000;
-  const __int128 margin =
-      2 * (__int128{tick.tv_sec} * per_second + tick.tv_nsec);
-  const __int128 changed =
-      __int128{change.tv_sec} * per_second + change.tv_nsec;
-  const __int128 asked =
-      __int128{queried.tv_sec} * per_second + queried.tv_nsec;
-  return changed + margin <= asked;
-}
-
 bool is_directory_entry(int dir_fd, const dirent& entry) {
   if (entry.d_type == DT_DIR) return true;
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
@@ -90,19 +72,36 @@ void query_shared(const directory& held,
   }
 }
 
+// statx rather than fstat: AT_STATX_FORCE_SYNC makes a network or FUSE file
+// system ask its server instead of answering from attributes it cached,
+// which can hide a change made since. Local file systems ignore it. (The C
+// library answers through fstatat where the kernel has no statx.)
+std::optional<file_state> synced_state(int dir_fd, const char* entry) {
+  struct statx st;
+  if (statx(dir_fd, entry, AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
+            STATX_BASIC_STATS, &st) != 0 ||
+      !S_ISREG(st.stx_mode))
+    return std::nullopt;
+  file_state state;
+  state.has_identity = true;
+  state.has_other_names = st.stx_nlink > 1;
+  state.identity = file_identity{
+      static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
+      st.stx_ino};
+  state.size = st.stx_size;
+  state.write_time = file_time{st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec};
+  state.has_change_time = true;
+  state.change_time = file_time{st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec};
+  return state;
+}
+
 bool is_dot_or_dot_dot(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 }  // namespace
 
-timespec query_time() {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return t;
-}
-
-file_state state_from(const struct stat& st, const timespec& queried) {
+file_state state_from(const struct stat& st) {
   file_state state;
   state.has_identity = true;
   state.has_other_names = st.st_nlink > 1;
@@ -112,8 +111,20 @@ file_state state_from(const struct stat& st, const timespec& queried) {
   state.write_time = time_of(st.st_mtim);
   state.has_change_time = true;
   state.change_time = time_of(st.st_ctim);
-  state.settled = settled_before(st.st_ctim, queried);
   return state;
+}
+
+// A plain fstat: an open file's state is what its reading is checked
+// against, and every check that decides a deletion asks the file system
+// again by name.
+std::optional<file_state> state_of_descriptor(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return state_from(st);
+}
+
+bool out_of_descriptors(int error) {
+  return error == EMFILE || error == ENFILE;
 }
 
 void advise_sequential(int fd, std::uint64_t size) {
@@ -167,17 +178,16 @@ void list_entries(const directory& held,
 
 std::optional<file_state> query_entry(const directory& held,
                                       const char* entry) {
-  const timespec queried = query_time();
   struct stat st;
   if (fstatat(held.fd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode))
     return std::nullopt;
-  return state_from(st, queried);
+  return state_from(st);
 }
 
 // A query's cost is the kernel's lookup of the name, which a second core
 // does alongside the first. Each query still reads the clock just before
-// its own lookup, as query_entry does.
+// its own lookup.
 std::vector<std::optional<file_state>> query_entries(
     const directory& held, const std::vector<const char*>& entries) {
   static const bool several_cores = std::thread::hardware_concurrency() > 1;
@@ -199,19 +209,20 @@ std::vector<std::optional<file_state>> query_entries(
 
 std::optional<file_state> inspect_entry(const directory& held,
                                         const char* entry) {
-  return query_entry(held, entry);
+  return synced_state(held.fd, entry);
 }
 
 open_file_handle open_entry(const directory& held, const char* entry) {
   const int flags = read_open_flags | O_CLOEXEC;
   int fd = openat(held.fd, entry, flags);
   if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry, flags & ~O_NOATIME);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (out_of_descriptors(errno)) throw system_failure("openat");
+    return nullptr;
+  }
   open_file_handle file(new open_file{fd, std::nullopt});
-  const timespec queried = query_time();
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  file->state = state_from(st, queried);
+  file->state = state_of_descriptor(fd);
+  if (!file->state) return nullptr;
   advise_sequential(fd, file->state->size);
   return file;
 }
@@ -225,11 +236,12 @@ read_result read_from(open_file* file, unsigned char* buffer,
     const ssize_t got =
         ::read(file->fd, buffer + read.count, size - read.count);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      read.end = true;
-      read.failed = got < 0;
+    if (got < 0) {
+      read.end = read.failed = true;
       break;
     }
+    if (got == 0)
+      return ended_at(read.count, file->position, file->state->size);
     read.count += static_cast<std::size_t>(got);
     file->position += static_cast<std::uint64_t>(got);
     // A short read that reaches the size the file had when it was opened is
@@ -244,7 +256,7 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
-hold_result hold_entry(const directory& held, const char* entry,
+hold_result hold_entry(const directory& held, const char* entry, hold_purpose,
                        held_handle* result) {
   // Only the name can be held: unlinkat deletes by name, so every check asks
   // the name again rather than a descriptor opened earlier.
@@ -253,7 +265,7 @@ hold_result hold_entry(const directory& held, const char* entry,
 }
 
 std::optional<file_state> state_of(const held_file& file) {
-  return query_entry(*file.parent, file.entry.c_str());
+  return inspect_entry(*file.parent, file.entry.c_str());
 }
 
 void delete_held(held_file* file) {

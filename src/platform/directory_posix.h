@@ -5,9 +5,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/directory.h"
@@ -24,11 +24,16 @@ struct directory {
 /// may ask for it: on EPERM the open is made again without it.
 constexpr int read_open_flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOATIME;
 
-/// The moment a state is queried, taken just before the query.
-timespec query_time();
+/// The state of a regular file from its stat.
+file_state state_from(const struct stat& st);
 
-/// The state of a regular file from its stat, queried at `queried`.
-file_state state_from(const struct stat& st, const timespec& queried);
+/// The state of the file open as `fd`; empty when it is not a regular file or
+/// cannot be queried.
+std::optional<file_state> state_of_descriptor(int fd);
+
+/// True for the errors that say the process or the system has no descriptor
+/// left to give.
+bool out_of_descriptors(int error);
 
 /// Asks for a larger read-ahead when the file opened as `fd` is large, since
 /// it is read from start to end.

@@ -18,6 +18,7 @@ struct directory {
 struct open_file {
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::optional<file_state> state;
+  std::uint64_t position = 0;  ///< Bytes read so far.
 };
 
 struct held_file {
@@ -45,25 +46,6 @@ file_time time_of(std::uint64_t ticks) {
                    static_cast<std::uint32_t>(ticks % 10000000)};
 }
 
-std::uint64_t now_ticks() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return ticks_of(now);
-}
-
-// The system stamps changes with its clock, which moves in ticks of the
-// time increment; a change in the tick a query fell in, or the one before,
-// could be followed by another with the same stamp.
-bool settled_before(std::uint64_t change, std::uint64_t queried) {
-  static const std::uint64_t tick = [] {
-    DWORD adjustment = 0, increment = 156250;
-    BOOL disabled = TRUE;
-    GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
-    return std::uint64_t{increment};
-  }();
-  return change != 0 && change + 2 * tick <= queried;
-}
-
 // A drive root is the one directory name that ends in a backslash.
 std::string full_name(const directory& held, const char* entry) {
   if (!held.name.empty() && held.name.back() == '\\') return held.name + entry;
@@ -78,7 +60,6 @@ bool is_regular(DWORD attributes) {
 // The full state of an open handle; empty for anything but a regular file
 // on a disk (a device name such as "con" opens the device).
 std::optional<file_state> state_of_handle(HANDLE handle) {
-  const std::uint64_t queried = now_ticks();
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;
   if (GetFileType(handle) != FILE_TYPE_DISK ||
@@ -95,10 +76,9 @@ std::optional<file_state> state_of_handle(HANDLE handle) {
                     join_halves(info.nFileIndexHigh, info.nFileIndexLow)};
   state.size = join_halves(info.nFileSizeHigh, info.nFileSizeLow);
   state.write_time = time_of(ticks_of(info.ftLastWriteTime));
-  const auto change = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
   state.has_change_time = true;
-  state.change_time = time_of(change);
-  state.settled = settled_before(change, queried);
+  state.change_time =
+      time_of(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart));
   return state;
 }
 
@@ -149,12 +129,17 @@ const std::string& directory_name(const directory& held) { return held.name; }
 
 void list_entries(const directory& held,
                   const std::function<void(const char* entry)>& take) {
-  for (fs::directory_iterator it(held.name), end; it != end; ++it) {
-    // Asked of the entry rather than of its name: the listing gives the
-    // attributes with each entry, which spares a query.
-    boost::system::error_code failed;
-    if (fs::is_directory(it->status(failed))) continue;
-    take(it->path().filename().string().c_str());
+  try {
+    for (fs::directory_iterator it(held.name), end; it != end; ++it) {
+      // Asked of the entry rather than of its name: the listing gives the
+      // attributes with each entry, which spares a query.
+      boost::system::error_code failed;
+      if (fs::is_directory(it->status(failed))) continue;
+      take(it->path().filename().string().c_str());
+    }
+  } catch (const fs::filesystem_error& failure) {
+    throw std::system_error(failure.code().value(), std::system_category(),
+                            "directory_iterator");
   }
 }
 
@@ -198,8 +183,12 @@ open_file_handle open_entry(const directory& held, const char* entry) {
       open_name(held, entry, GENERIC_READ,
                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                 FILE_FLAG_SEQUENTIAL_SCAN);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  open_file_handle file(new open_file{handle, std::nullopt});
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_TOO_MANY_OPEN_FILES)
+      throw system_failure("CreateFileA");
+    return nullptr;
+  }
+  open_file_handle file(new open_file{handle, std::nullopt, 0});
   file->state = state_of_handle(handle);
   if (!file->state) return nullptr;
   return file;
@@ -218,22 +207,24 @@ read_result read_from(open_file* file, unsigned char* buffer,
       read.end = read.failed = true;
       break;
     }
-    if (got == 0) {
-      read.end = true;
-      break;
-    }
+    if (got == 0)
+      return ended_at(read.count, file->position, file->state->size);
     read.count += got;
+    file->position += got;
   }
   return read;
 }
 
 hold_result hold_entry(const directory& held, const char* entry,
-                       held_handle* result) {
+                       hold_purpose purpose, held_handle* result) {
   // Sharing reading only: no other program can write, rename or delete the
-  // file between its check and its deletion.
-  const HANDLE handle =
-      open_name(held, entry, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                FILE_SHARE_READ, 0);
+  // file between its check and the deletion. The system enforces a handle's
+  // sharing only when it may read, write or delete, so a kept file is held
+  // with the right to read it.
+  const DWORD access =
+      (purpose == hold_purpose::deleting ? DELETE : FILE_READ_DATA) |
+      FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const HANDLE handle = open_name(held, entry, access, FILE_SHARE_READ, 0);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||

@@ -2,6 +2,7 @@
 // on every system; platform_posix.cpp or platform_win32.cpp implements it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,3 +34,8 @@ bool output_is_terminal();
 /// line-end conversion). Used only by the failure boundary, so it allocates
 /// nothing and reports nothing.
 void write_error_bytes(std::string_view bytes);
+
+/// Raises the number of files the process may have open at once to the most
+/// the system lets it have, and returns that number, the standard streams
+/// included. Throws std::system_error when the system cannot tell it.
+std::size_t raise_open_file_limit();

@@ -2,9 +2,12 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <system_error>
 
 #include "platform/posix_path_rules.h"
 
@@ -48,4 +51,20 @@ void write_error_bytes(std::string_view bytes) {
     next += written;
     left -= static_cast<std::size_t>(written);
   }
+}
+
+// The soft limit is often far below the hard one (1,024 against 524,288 on
+// Debian), and reading many files side by side needs a descriptor each.
+std::size_t raise_open_file_limit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    throw std::system_error(errno, std::generic_category(), "getrlimit");
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    // Refused when the hard limit is unlimited: the kernel caps it lower.
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur >= SIZE_MAX) return SIZE_MAX;
+  return static_cast<std::size_t>(limit.rlim_cur);
 }

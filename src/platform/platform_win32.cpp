@@ -103,3 +103,8 @@ void write_error_bytes(std::string_view bytes) {
     bytes.remove_prefix(written);
   }
 }
+
+// Handles, which the program opens its files as, are limited only by memory
+// (about sixteen million a process); the C runtime's descriptors, which it
+// does not use for files, are not the limit.
+std::size_t raise_open_file_limit() { return 16777216; }

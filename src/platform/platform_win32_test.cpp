@@ -86,17 +86,31 @@ TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {
   // Held without sharing deletion: the directory keeps its name.
   EXPECT_FALSE(MoveFileA(dir.name().c_str(), (dir.name() + "x").c_str()));
 
+  // A file held for deleting or for keeping: no other program may write,
+  // rename or delete it while it is held, but the program may read it.
+  dir.file("kept.txt", "abc", 1000000000);
   held_handle file;
-  ASSERT_EQ(hold_result::held, hold_entry(*held, "a.txt", &file));
-  // No other program may write the file while it is held.
-  EXPECT_EQ(INVALID_HANDLE_VALUE,
-            CreateFileA((dir.name() + "\\a.txt").c_str(), GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, 0, nullptr));
+  held_handle kept;
+  ASSERT_EQ(hold_result::held,
+            hold_entry(*held, "a.txt", hold_purpose::deleting, &file));
+  ASSERT_EQ(hold_result::held,
+            hold_entry(*held, "kept.txt", hold_purpose::keeping, &kept));
+  for (const char* name : {"a.txt", "kept.txt"}) {
+    const std::string path = dir.name() + "\\" + name;
+    EXPECT_EQ(
+        INVALID_HANDLE_VALUE,
+        CreateFileA(path.c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr))
+        << name;
+    EXPECT_FALSE(MoveFileA(path.c_str(), (path + "x").c_str())) << name;
+    EXPECT_TRUE(open_entry(*held, name)) << name;
+  }
   delete_held(file.get());
   file.reset();
   EXPECT_FALSE(fs::exists(dir.path / "a.txt"));
-  EXPECT_EQ(hold_result::gone, hold_entry(*held, "a.txt", &file));
+  EXPECT_EQ(hold_result::gone,
+            hold_entry(*held, "a.txt", hold_purpose::deleting, &file));
 }
 
 TEST(Win32ResolveDirectory, DropsTheFinalSeparatorAndWritesBackslashes) {

@@ -71,14 +71,38 @@ void submit_and_wait(io_uring* ring) {
   }
 }
 
+// Waits for the completions of the `in_flight` operations the kernel has
+// taken, handing each to `take`: a failure must not unwind past a read that
+// may still write into its buffer, or an open whose descriptor nobody would
+// close. Gives up only when the ring itself cannot be waited on.
+template <typename take_completion>
+void drain(io_uring* ring, std::size_t in_flight, const take_completion& take) {
+  while (in_flight > 0) {
+    io_uring_cqe* cqe = nullptr;
+    const int waited = io_uring_wait_cqe(ring, &cqe);
+    if (waited == -EINTR) continue;
+    if (waited < 0) return;
+    take(cqe);
+    io_uring_cqe_seen(ring, cqe);
+    --in_flight;
+  }
+}
+
 // Runs `count` operations, each set up by prepare(sqe, i), on the ring,
 // together with the closes waiting, and hands each result to done(i, res).
+// When the ring fails, the operations already taken are waited for before
+// the failure is thrown on.
 template <typename prepare_operation, typename take_result>
 void run_batch(batch_reader* reader, std::size_t count,
                const prepare_operation& prepare, const take_result& done) {
   std::vector<int> closing;
   closing.swap(reader->closing);
   const std::size_t total = closing.size() + count;
+  const auto take = [&](const io_uring_cqe* cqe) {
+    const std::uint64_t operation = io_uring_cqe_get_data64(cqe);
+    if (operation >= closing.size())
+      done(static_cast<std::size_t>(operation - closing.size()), cqe->res);
+  };
   std::size_t queued = 0;
   std::size_t finished = 0;
   while (finished < total) {
@@ -91,14 +115,18 @@ void run_batch(batch_reader* reader, std::size_t count,
         prepare(sqe, queued - closing.size());
       io_uring_sqe_set_data64(sqe, queued);
     }
-    submit_and_wait(&reader->ring);
+    try {
+      submit_and_wait(&reader->ring);
+    } catch (const std::system_error&) {
+      const std::size_t taken = queued - io_uring_sq_ready(&reader->ring);
+      drain(&reader->ring, taken - finished, take);
+      throw;
+    }
     unsigned head = 0;
     unsigned seen = 0;
     io_uring_cqe* cqe = nullptr;
     io_uring_for_each_cqe(&reader->ring, head, cqe) {
-      const std::uint64_t operation = io_uring_cqe_get_data64(cqe);
-      if (operation >= closing.size())
-        done(static_cast<std::size_t>(operation - closing.size()), cqe->res);
+      take(cqe);
       ++seen;
     }
     io_uring_cq_advance(&reader->ring, seen);
@@ -117,25 +145,27 @@ std::size_t add_file(batch_reader* reader, const ring_file& file) {
   return number;
 }
 
-// The state is taken by a plain fstat of the opened descriptor, exactly as
+// The state is taken by a plain call on the opened descriptor, exactly as
 // open_entry takes it, and decides whether the file is read at all.
 std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
   if (fd < 0) return std::nullopt;
-  const timespec queried = query_time();
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const std::optional<file_state> found = state_of_descriptor(fd);
+  if (!found) {
     reader->closing.push_back(fd);
     return std::nullopt;
   }
-  const file_state state = state_from(st, queried);
+  const file_state& state = *found;
   advise_sequential(fd, state.size);
   const std::size_t number = add_file(reader, {fd, 0, state.size});
   return opened_file{number, state};
 }
 
-std::vector<std::optional<opened_file>> ring_open_all(
-    batch_reader* reader, const std::vector<const char*>& entries) {
-  std::vector<int> fds(entries.size(), -1);
+// Opens every entry, and once more without O_NOATIME those of other owners,
+// which refuse it; each result, a descriptor or an error, lands in `fds`.
+void ring_open_tries(batch_reader* reader,
+                     const std::vector<const char*>& entries,
+                     std::vector<int>* opened) {
+  std::vector<int>& fds = *opened;
   run_batch(
       reader, entries.size(),
       [&](io_uring_sqe* sqe, std::size_t i) {
@@ -154,6 +184,36 @@ std::vector<std::optional<opened_file>> ring_open_all(
                              open_flags & ~O_NOATIME, 0);
       },
       [&](std::size_t i, int result) { fds[refused[i]] = result; });
+}
+
+void close_opened(const std::vector<int>& fds) {
+  for (int fd : fds)
+    if (fd >= 0) close(fd);
+}
+
+// Opens as open_entry does, and fails the whole batch as it does when no
+// descriptor is left, closing what the batch opened.
+std::vector<int> ring_open_batch(batch_reader* reader,
+                                 const std::vector<const char*>& entries) {
+  std::vector<int> fds(entries.size(), -1);
+  try {
+    ring_open_tries(reader, entries, &fds);
+  } catch (const std::system_error&) {
+    close_opened(fds);
+    throw;
+  }
+  for (int fd : fds) {
+    if (fd < 0 && out_of_descriptors(-fd)) {
+      close_opened(fds);
+      throw std::system_error(-fd, std::generic_category(), "openat");
+    }
+  }
+  return fds;
+}
+
+std::vector<std::optional<opened_file>> ring_open_all(
+    batch_reader* reader, const std::vector<const char*>& entries) {
+  const std::vector<int> fds = ring_open_batch(reader, entries);
   std::vector<std::optional<opened_file>> opened;
   opened.reserve(entries.size());
   for (int fd : fds) opened.push_back(take_opened(reader, fd));
@@ -163,16 +223,19 @@ std::vector<std::optional<opened_file>> ring_open_all(
 // A regular file that refuses to be read through the ring without waiting
 // (some file systems do, for descriptors opened O_NONBLOCK) is read by plain
 // calls, where that flag has no effect on regular files.
-void read_plainly(int fd, std::uint64_t offset, const read_request& request,
+void read_plainly(const ring_file& file, const read_request& request,
                   read_result* read) {
   while (read->count < request.size) {
     const ssize_t got =
-        pread(fd, request.buffer + read->count, request.size - read->count,
-              static_cast<off_t>(offset + read->count));
+        pread(file.fd, request.buffer + read->count, request.size - read->count,
+              static_cast<off_t>(file.offset + read->count));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      read->end = true;
-      read->failed = got < 0;
+    if (got < 0) {
+      read->end = read->failed = true;
+      return;
+    }
+    if (got == 0) {
+      *read = ended_at(read->count, file.offset + read->count, file.size);
       return;
     }
     read->count += static_cast<std::size_t>(got);
@@ -186,12 +249,15 @@ void read_plainly(int fd, std::uint64_t offset, const read_request& request,
 bool take_read(const ring_file& file, const read_request& request, int result,
                read_result* read) {
   if (result == -EAGAIN || result == -EINTR) {
-    read_plainly(file.fd, file.offset, request, read);
+    read_plainly(file, request, read);
     return true;
   }
-  if (result <= 0) {
-    read->end = true;
-    read->failed = result < 0;
+  if (result < 0) {
+    read->end = read->failed = true;
+    return true;
+  }
+  if (result == 0) {
+    *read = ended_at(read->count, file.offset + read->count, file.size);
     return true;
   }
   read->count += static_cast<std::size_t>(result);

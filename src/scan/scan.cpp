@@ -1,7 +1,6 @@
 #include "scan/scan.h"
 
 #include <optional>
-#include <system_error>
 
 #include <boost/filesystem.hpp>
 
@@ -17,36 +16,38 @@ void report_not_found(const std::string& name) {
   write_line("Not found: " + name);
 }
 
-void scan_resolved(const std::string& directory_text,
-                   scanned_directory* scanned) {
-  const std::optional<resolved_directory> directory =
-      resolve_directory(directory_text);
-  if (!directory) return;
-  if (!directory->found) return report_not_found(directory->name);
-  if (!fs::is_directory(fs::path(directory->name))) return;
-  scanned->held = open_directory(directory->name);
-  // Gone, or replaced by something else, since it was resolved.
-  if (!scanned->held) return report_not_found(directory->name);
-  write_line("");
-  write_line("Working in directory: " + directory->name);
-  write_line("");
+bool is_directory(const std::string& name) {
   try {
-    list_directory(scanned);
-  } catch (const std::system_error&) {
-    // The entries listed before the failure still take part; a directory
-    // that may be searched but not listed has none.
+    return fs::is_directory(fs::path(name));
+  } catch (const fs::filesystem_error&) {
+    return false;  // The test itself failed: there is nothing to work in.
   }
 }
 
 }  // namespace
 
+// A listing that fails is not an empty directory: the run ends on its
+// failure path rather than report that no duplicate was found.
 scanned_directory scan_directory(const std::string& directory_text) {
   scanned_directory scanned;
-  try {
-    scan_resolved(directory_text, &scanned);
-  } catch (const fs::filesystem_error&) {
-    // The directory test failed: there is nothing to work in.
+  const std::optional<resolved_directory> directory =
+      resolve_directory(directory_text);
+  if (!directory) return scanned;
+  if (!directory->found) {
+    report_not_found(directory->name);
+    return scanned;
   }
+  if (!is_directory(directory->name)) return scanned;
+  scanned.held = open_directory(directory->name);
+  // Gone, or replaced by something else, since it was resolved.
+  if (!scanned.held) {
+    report_not_found(directory->name);
+    return scanned;
+  }
+  write_line("");
+  write_line("Working in directory: " + directory->name);
+  write_line("");
+  list_directory(&scanned);
   return scanned;
 }
 

@@ -17,8 +17,8 @@ struct scanned_directory {
 
 /// Resolves `directory_text`, opens the directory, prints "Working in
 /// directory: " (or "Not found: ") framed by empty lines, and lists it.
-/// Never throws for a file-system failure: a listing that fails leaves the
-/// entries empty.
+/// Throws std::system_error when the directory cannot be listed, or its
+/// listing fails midway; a directory that does not exist is reported only.
 scanned_directory scan_directory(const std::string& directory_text);
 
 /// Keeps the names of the held directory's entries that are not directories

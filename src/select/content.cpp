@@ -6,14 +6,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
 #include "platform/directory.h"
+#include "platform/page_buffer.h"
+#include "platform/platform.h"
 #include "platform/reader.h"
 #include "select/select.h"
 #include "sha1/sha1_lanes.h"
@@ -22,14 +22,15 @@ namespace {
 
 // Shared out among the pass's readers.
 constexpr std::size_t read_buffer_size = 4194304;
-// Most files read side by side: each takes a share of the read buffer and a
-// descriptor, so more would make every read small.
+// Most files a reader reads side by side: each takes a share of the read
+// buffer and a descriptor, so more would make every read small.
 constexpr std::size_t most_side_by_side = 256;
-// A size group of large files that cannot all be read side by side with
-// large reads is first split by its files' first bytes, so that the files
-// likely to be equal are the ones read side by side.
-constexpr std::size_t prefix_size = 4096;
-constexpr std::uint64_t large_file = 65536;
+// Descriptors left to the rest of the run when the readers' share is sized:
+// the standard streams, the held directory, a ring each, the two files read
+// again before a deletion, and a margin for the C library.
+constexpr std::size_t descriptors_kept_back = 16;
+// The readers the descriptors are shared out among, at most.
+constexpr std::size_t most_readers = 2;
 
 enum class outcome : unsigned char {
   waiting,
@@ -44,7 +45,6 @@ struct lane {
   std::size_t job = 0;   ///< Its record's place in the list.
   std::size_t file = 0;  ///< Its number with the pass's reader.
   sha1_context context;
-  std::uint32_t content_class = 0;  ///< Shared while read equal.
   read_result read;
   unsigned char* slice = nullptr;
 };
@@ -63,25 +63,28 @@ struct pass_plan {
   file_list* files = nullptr;
   /// One per record, in list order.
   std::unique_ptr<std::atomic<outcome>[]> outcomes;
-  /// Every job once, those of one batch side by side: by size, then by first
-  /// bytes where a size group is split, then in list order.
+  /// Every job once, those of one batch side by side: by size, then in list
+  /// order.
   std::vector<std::uint32_t> order;
-  /// Jobs of one size (and first bytes) each, in the order they are read.
+  /// Jobs of one size each, in the order they are read.
   std::vector<batch> batches;
+  /// Most files one reader reads side by side.
+  std::size_t side_by_side = most_side_by_side;
   std::mutex admitting;  ///< Guards next_batch.
   std::size_t next_batch = 0;
-  std::atomic<std::uint32_t> next_class{no_class + 1};
   /// Set when a reader fails: the others stop after their round.
   std::atomic<bool> stopping{false};
 };
 
 // One reader of the pass, with its own files, lanes and share of the buffer.
+// The buffer is declared before the reader, so that it outlives every read
+// the reader may still have in flight when a failure unwinds the pass.
 struct pass_state {
   pass_plan* plan = nullptr;
+  page_buffer buffer;
+  std::size_t buffer_size = 0;
   batch_reader_handle reader;
   std::vector<lane> lanes;
-  std::unique_ptr<unsigned char[]> buffer;
-  std::size_t buffer_size = 0;
 };
 
 std::string hex_digest(const sha1_digest& digest) {
@@ -94,71 +97,14 @@ std::string hex_digest(const sha1_digest& digest) {
   return text;
 }
 
-// A hash of the first bytes of a job's file, as the key that splits its size
-// group; a file that cannot be read keys on its place in the list. Equal
-// hashes of other bytes only put files into one batch, where their bytes
-// are compared all the same.
-std::size_t prefix_key(const pass_plan& plan, std::size_t job) {
-  const open_file_handle file =
-      open_entry(*plan.scanned->held, (*plan.files)[job].entry);
-  unsigned char bytes[prefix_size];
-  const read_result read =
-      file ? read_from(file.get(), bytes, prefix_size) : read_result{};
-  if (!file || read.failed) return job;
-  return std::hash<std::string_view>()(
-      std::string_view(reinterpret_cast<const char*>(bytes), read.count));
-}
-
-// Adds the batches of one part of a size group, at most most_side_by_side
-// jobs each.
-void add_batches(pass_plan* state, batch part) {
-  for (std::uint32_t at = part.first; at < part.end;) {
+// Adds the batches of one size group, at most side_by_side jobs each.
+void add_batches(pass_plan* state, batch group) {
+  for (std::uint32_t at = group.first; at < group.end;) {
     const std::uint32_t end = static_cast<std::uint32_t>(
-        std::min<std::size_t>(part.end, at + most_side_by_side));
+        std::min<std::size_t>(group.end, at + state->side_by_side));
     state->batches.push_back({at, end});
     at = end;
   }
-}
-
-// Orders a size group by the first bytes of its files, keys in the order
-// they are first met and files of one key in list order, and adds the
-// batches of each key.
-void split_by_first_bytes(pass_plan* state, batch group) {
-  std::unordered_map<std::size_t, std::uint32_t> rank_of;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranked;  // rank, job
-  for (std::uint32_t at = group.first; at < group.end; ++at) {
-    const std::uint32_t job = state->order[at];
-    const auto added = rank_of.emplace(
-        prefix_key(*state, job), static_cast<std::uint32_t>(rank_of.size()));
-    ranked.emplace_back(added.first->second, job);
-  }
-  std::stable_sort(
-      ranked.begin(), ranked.end(),
-      [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::uint32_t at = group.first; at < group.end; ++at)
-    state->order[at] = ranked[at - group.first].second;
-  for (std::uint32_t at = group.first; at < group.end;) {
-    std::uint32_t end = at + 1;
-    while (end < group.end &&
-           ranked[end - group.first].first == ranked[at - group.first].first)
-      ++end;
-    add_batches(state, {at, end});
-    at = end;
-  }
-}
-
-// Splits one size group into the batches read side by side: as it is when
-// all its files can be read together with large reads, otherwise by the
-// first bytes of each file, and in the end by the most side by side.
-void add_group(pass_plan* state, batch group) {
-  const std::size_t count = group.end - group.first;
-  const std::uint64_t size =
-      (*state->files)[state->order[group.first]].state.size;
-  if (count > most_side_by_side ||
-      (count > sha1_lane_count() && size > large_file))
-    split_by_first_bytes(state, group);
-  else
-    add_batches(state, group);
 }
 
 // Size groups in the order of their first file in the list, so that the
@@ -185,13 +131,23 @@ void plan_batches(pass_plan* state) {
   }
   std::sort(groups.begin(), groups.end(),
             [&](batch a, batch b) { return order[a.first] < order[b.first]; });
-  for (const batch& group : groups) add_group(state, group);
+  for (const batch& group : groups) add_batches(state, group);
+}
+
+// Every file read side by side holds a descriptor: the readers share what
+// the system allows, so that no file fails to open for want of one.
+std::size_t side_by_side_allowed() {
+  const std::size_t limit = raise_open_file_limit();
+  const std::size_t spare =
+      limit > descriptors_kept_back ? limit - descriptors_kept_back : 0;
+  return std::clamp<std::size_t>(spare / most_readers, 1, most_side_by_side);
 }
 
 void start_plan(pass_plan* plan, const scanned_directory& scanned,
                 file_list* files) {
   plan->scanned = &scanned;
   plan->files = files;
+  plan->side_by_side = side_by_side_allowed();
   plan->outcomes.reset(new std::atomic<outcome>[files->size()]);
   for (std::size_t job = 0; job < files->size(); ++job)
     plan->outcomes[job] = outcome::waiting;
@@ -203,8 +159,7 @@ void start_plan(pass_plan* plan, const scanned_directory& scanned,
 // changed since, is read all the same but can be neither erased nor kept
 // for another.
 void start_job(pass_state* state, std::size_t job,
-               const std::optional<opened_file>& opened,
-               std::uint32_t batch_class) {
+               const std::optional<opened_file>& opened) {
   if (!opened) {
     state->plan->outcomes[job] = outcome::open_failed;
     return;
@@ -215,7 +170,6 @@ void start_job(pass_state* state, std::size_t job,
   lane added;
   added.job = job;
   added.file = opened->number;
-  added.content_class = batch_class;
   sha1_start(&added.context);
   state->lanes.push_back(std::move(added));
 }
@@ -232,9 +186,8 @@ void open_batch(pass_state* state, batch opening) {
     entries.push_back((*plan.files)[plan.order[at]].entry);
   const std::vector<std::optional<opened_file>> opened =
       open_entries(state->reader.get(), entries);
-  const std::uint32_t batch_class = state->plan->next_class++;
   for (std::uint32_t at = opening.first; at < opening.end; ++at)
-    start_job(state, plan.order[at], opened[at - opening.first], batch_class);
+    start_job(state, plan.order[at], opened[at - opening.first]);
 }
 
 // Whole batches join while too few files are being read to keep every lane
@@ -247,7 +200,7 @@ std::optional<batch> take_batch(pass_state* state) {
   const batch next = plan.batches[plan.next_batch];
   if (!state->lanes.empty() &&
       (state->lanes.size() >= sha1_lane_count() ||
-       state->lanes.size() + (next.end - next.first) > most_side_by_side))
+       state->lanes.size() + (next.end - next.first) > plan.side_by_side))
     return std::nullopt;
   ++plan.next_batch;
   return next;
@@ -258,12 +211,18 @@ void admit_batches(pass_state* state) {
     open_batch(state, *next);
 }
 
-// Whole blocks per slice keep every lane's pending block empty between
-// reads, so no bytes are copied but a file's last few. Every lane's slice
-// is read in one batch.
+// Every reader's share of the buffer holds a page for each file it reads.
+static_assert(read_buffer_size / most_readers >=
+                  most_side_by_side * page_alignment,
+              "slices smaller than a page");
+
+// Slices of whole pages: every read lands on a page boundary, where the
+// kernel copies fastest, and, being whole blocks, keeps every lane's pending
+// block empty between reads, so no bytes are copied but a file's last few.
+// Every lane's slice is read in one batch.
 void read_round(pass_state* state) {
-  const std::size_t slice_size = std::max<std::size_t>(
-      64, state->buffer_size / state->lanes.size() / 64 * 64);
+  const std::size_t slice_size = state->buffer_size / state->lanes.size() /
+                                 page_alignment * page_alignment;
   std::vector<read_request> requests;
   requests.reserve(state->lanes.size());
   for (std::size_t i = 0; i < state->lanes.size(); ++i) {
@@ -277,8 +236,7 @@ void read_round(pass_state* state) {
     state->lanes[i].read = reads[i];
 }
 
-// The part of a round's slices hashed and compared at a time: small enough
-// that every lane's part is still in the CPU's cache when it is compared.
+// The part of a round's slices hashed at a time, by every lane together.
 constexpr std::size_t cache_step = 32768;
 
 void hash_step(pass_state* state, std::size_t offset) {
@@ -298,57 +256,12 @@ void hash_step(pass_state* state, std::size_t offset) {
   sha1_update_lanes(inputs, count);
 }
 
-bool same_step(const lane& a, const lane& b, std::size_t offset) {
-  if (a.read.count != b.read.count) return false;
-  if (a.read.count <= offset) return true;
-  // Most files of one size differ in their first byte: spare them the call.
-  if (a.slice[offset] != b.slice[offset]) return false;
-  const std::size_t length = std::min(cache_step, a.read.count - offset);
-  return std::memcmp(a.slice + offset, b.slice + offset, length) == 0;
-}
-
-// Splits each class of files read equal so far by what this step of the
-// round read: a file stays with the first file of its class whose bytes
-// equal its own, or starts a class of its own. Classes never merge again.
-void compare_step(pass_state* state, std::size_t offset) {
-  struct split {
-    std::uint32_t before = 0;
-    std::uint32_t after = 0;
-    const lane* first = nullptr;
-  };
-  std::vector<split> splits;
-  for (lane& lane : state->lanes) {
-    if (lane.read.failed) continue;
-    bool seen_class = false;
-    const split* match = nullptr;
-    for (const split& known : splits) {
-      if (known.before != lane.content_class) continue;
-      seen_class = true;
-      if (same_step(*known.first, lane, offset)) {
-        match = &known;
-        break;
-      }
-    }
-    const std::uint32_t before = lane.content_class;
-    if (match != nullptr)
-      lane.content_class = match->after;
-    else if (seen_class)
-      lane.content_class = state->plan->next_class++;
-    if (match == nullptr) splits.push_back({before, lane.content_class, &lane});
-  }
-}
-
-// A round that read nothing in any lane still compares once: the counts.
-void hash_and_compare_round(pass_state* state) {
+void hash_round(pass_state* state) {
   std::size_t longest = 0;
   for (const lane& lane : state->lanes)
     longest = std::max(longest, lane.read.count);
-  std::size_t offset = 0;
-  do {
+  for (std::size_t offset = 0; offset < longest; offset += cache_step)
     hash_step(state, offset);
-    compare_step(state, offset);
-    offset += cache_step;
-  } while (offset < longest);
 }
 
 void end_lane(pass_state* state, lane* lane) {
@@ -358,7 +271,6 @@ void end_lane(pass_state* state, lane* lane) {
     return;
   }
   sha1_finish(&lane->context, record.digest.data());
-  record.content_class = lane->content_class;
   state->plan->outcomes[lane->job] = outcome::hashed;
 }
 
@@ -410,7 +322,7 @@ void read_batches(pass_plan* plan, std::size_t buffer_size,
                   std::size_t* next_report) {
   pass_state state;
   state.plan = plan;
-  state.buffer.reset(new unsigned char[buffer_size]);
+  state.buffer = make_page_buffer(buffer_size);
   state.buffer_size = buffer_size;
   try {
     for (;;) {
@@ -418,7 +330,7 @@ void read_batches(pass_plan* plan, std::size_t buffer_size,
       if (next_report != nullptr) report_settled(*plan, next_report);
       if (state.lanes.empty() || plan->stopping) return;
       read_round(&state);
-      hash_and_compare_round(&state);
+      hash_round(&state);
       end_files(&state);
       if (next_report != nullptr) report_settled(*plan, next_report);
     }
@@ -481,8 +393,7 @@ void read_every_file(const scanned_directory& scanned, file_list* files) {
 }  // namespace
 
 // Files of one size are read side by side, one slice each per round, and
-// hashed together; their slices are compared while they are in the buffer,
-// which proves equal files equal byte for byte at no cost of reading again.
+// hashed together, several lanes of the engine at once.
 void content_pass(const scanned_directory& scanned, file_list* files) {
   write_line("Calculating sha1 ...");
   read_every_file(scanned, files);

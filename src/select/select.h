@@ -13,9 +13,6 @@
 
 using sha1_digest = std::array<unsigned char, sha1_digest_size>;
 
-/// The content class of a record that was not read side by side with others.
-constexpr std::uint32_t no_class = 0;
-
 /// A million of these make the bulk of a large run's memory: the name is the
 /// scan's copy, and the fields are ordered so that no padding falls between
 /// them.
@@ -24,9 +21,6 @@ struct file_record {
   /// As listed; in content_mode, as found when the file was opened.
   file_state state;
   sha1_digest digest{};  ///< Filled by the content pass.
-  /// Records of one class were read side by side and found equal byte for
-  /// byte; records read apart have different classes or no_class.
-  std::uint32_t content_class = no_class;
   /// For a marked record: where in the list the record of its group that the
   /// age rule keeps is. A place rather than a pointer: half the size.
   std::uint32_t keeper = 0;
@@ -65,5 +59,6 @@ void mark_equal_digests(file_list* files);
 /// Hashes every record's file, printing one progress line each, removes the
 /// records whose file cannot be opened or read, and marks every record of
 /// each equal-digest group but the newest. Files of one size are read side
-/// by side and compared as they are read.
+/// by side. Throws std::system_error when the system fails the reading as a
+/// whole or has no descriptor left to give.
 void content_pass(const scanned_directory& scanned, file_list* files);
