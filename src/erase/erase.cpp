@@ -77,20 +77,6 @@ void note_own_change(const scanned_directory& scanned, file_list* files,
   }
 }
 
-// A keeper that cannot be held is gone, in another program's hands, or
-// (where holding one name of a file holds them all) the marked file itself
-// under another name.
-verdict why_not_held(const scanned_directory& scanned,
-                     const file_record& keeper, const held_file& mine) {
-  const std::optional<file_state> kept =
-      inspect_entry(*scanned.held, keeper.entry);
-  const std::optional<file_state> marked = state_of(mine);
-  if (kept && marked && kept->has_identity && marked->has_identity &&
-      kept->identity == marked->identity)
-    return verdict::same_file;
-  return verdict::keeper_changed;
-}
-
 // Holds the marked file for its deletion and its keeper against change, and
 // asks whether the marked file is a proven copy. A marked file that cannot
 // be held because another program has it open ends the run, as a refused
@@ -109,10 +95,8 @@ verdict hold_and_verify(const scanned_directory& scanned,
                             name);
   }
   if (hold == hold_result::gone) return verdict::changed;
-  if (hold_entry(*scanned.held, keeper.entry, hold_purpose::keeping, kept) !=
-      hold_result::held)
-    return why_not_held(scanned, keeper, **mine);
-  return verify_copy(scanned, marked, **mine, keeper, **kept, mode, buffer);
+  return hold_keeper_and_verify(scanned, marked, **mine, keeper, mode, buffer,
+                                kept);
 }
 
 // True when the file was deleted. The keeper stays held until the marked

@@ -51,6 +51,15 @@ verdict compare_by_reading(const scanned_directory& scanned,
   return compare_contents(mine.get(), kept.get(), buffer);
 }
 
+verdict why_not_held(const scanned_directory& scanned,
+                     const file_record& keeper, const held_file& mine) {
+  const std::optional<file_state> kept =
+      inspect_entry(*scanned.held, keeper.entry);
+  const std::optional<file_state> marked = state_of(mine);
+  if (kept && marked && one_file(*kept, *marked)) return verdict::same_file;
+  return verdict::keeper_changed;
+}
+
 }  // namespace
 
 verdict check_states(const file_record& marked, const held_file& mine,
@@ -70,4 +79,14 @@ verdict verify_copy(const scanned_directory& scanned, const file_record& marked,
   if (mode == run_mode::size_only)
     return check_states(marked, mine, keeper, kept);
   return compare_by_reading(scanned, marked, keeper, buffer);
+}
+
+verdict hold_keeper_and_verify(const scanned_directory& scanned,
+                               const file_record& marked, const held_file& mine,
+                               const file_record& keeper, run_mode mode,
+                               compare_buffer* buffer, held_handle* kept) {
+  if (hold_entry(*scanned.held, keeper.entry, hold_purpose::keeping, kept) !=
+      hold_result::held)
+    return why_not_held(scanned, keeper, mine);
+  return verify_copy(scanned, marked, mine, keeper, **kept, mode, buffer);
 }

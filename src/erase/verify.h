@@ -44,3 +44,12 @@ verdict verify_copy(const scanned_directory& scanned, const file_record& marked,
                     const held_file& mine, const file_record& keeper,
                     const held_file& kept, run_mode mode,
                     compare_buffer* buffer);
+
+/// Holds `keeper` for keeping as `kept`, then asks verify_copy. A keeper
+/// that cannot be held is gone or in another program's hands, or, where
+/// holding one name of a file holds them all, the marked file itself under
+/// another name.
+verdict hold_keeper_and_verify(const scanned_directory& scanned,
+                               const file_record& marked, const held_file& mine,
+                               const file_record& keeper, run_mode mode,
+                               compare_buffer* buffer, held_handle* kept);
