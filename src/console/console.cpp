@@ -9,13 +9,13 @@ namespace {
 
 // A line that cannot be written must end the run: what follows a lost line
 // would be deletions with no record of them.
-void check_output() {
-  if (!std::cout)
+void check_output(bool written) {
+  if (!written)
     throw std::system_error(std::make_error_code(std::errc::io_error),
                             "standard output");
 }
 
-bool flush_each_line() {
+bool to_terminal() {
   static const bool terminal = output_is_terminal();
   return terminal;
 }
@@ -23,19 +23,26 @@ bool flush_each_line() {
 }  // namespace
 
 void write_line(const std::string& text) {
+  if (to_terminal()) {
+    check_output(write_terminal_text(text + '\n'));
+    return;
+  }
   std::cout << text << '\n';
-  if (flush_each_line()) std::cout.flush();
-  check_output();
+  check_output(static_cast<bool>(std::cout));
 }
 
 void write_text(const std::string& text) {
+  if (to_terminal()) {
+    check_output(write_terminal_text(text));
+    return;
+  }
   std::cout << text;
-  check_output();
+  check_output(static_cast<bool>(std::cout));
 }
 
 void flush_output() {
   std::cout.flush();
-  check_output();
+  check_output(static_cast<bool>(std::cout));
 }
 
 void salvage_output() noexcept {
