@@ -10,6 +10,8 @@ function(compress file)
 endfunction()
 
 compress(${usr}/share/man/man1/${CPACK_PACKAGE_NAME}.1)
+file(COPY ${CPACK_DUPSWEEP_README} DESTINATION ${doc})
+compress(${doc}/README.md)
 
 # The copyright file in Debian's machine-readable form, made from LICENSE.
 file(READ ${CPACK_DUPSWEEP_LICENSE} licence)
@@ -30,6 +32,8 @@ License: Expat
  ${terms}
 ")
 
+# The time of the packed commit where SOURCE_DATE_EPOCH gives it (CMake reads
+# it), so that two packings of one commit are alike.
 string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${doc}/changelog
 "${CPACK_PACKAGE_NAME} (${CPACK_PACKAGE_VERSION}) unstable; urgency=medium
