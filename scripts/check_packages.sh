@@ -130,10 +130,12 @@ printf 'beach\n' >"$scratch/pair/b.jpg"
 touch -d '2024-05-01 10:00' "$scratch/pair/a.jpg"
 pair="Z:${scratch//\//\\}\\pair"
 run_status=0
-DUPSWEEP_WINEPREFIX="$top/build-win64/wineprefix" "$here/wine_run.sh" \
+# A throwaway prefix, whose server is ended before the scratch folder goes.
+source "$here/wine_tools.sh"
+DUPSWEEP_WINEPREFIX="$scratch/wineprefix" "$here/wine_run.sh" \
   "$scratch/zip/$folder/dupsweep64.exe" "$pair" >"$scratch/out" || run_status=$?
-WINEPREFIX="$top/build-win64/wineprefix" \
-  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+WINEPREFIX="$scratch/wineprefix" "$wineserver" -k 2>/dev/null || true
+WINEPREFIX="$scratch/wineprefix" "$wineserver" -w 2>/dev/null || true
 tr -d '\r' <"$scratch/out" | sort >"$scratch/out.sorted"  # lines end in CR LF
 sort >"$scratch/expected" <<EXPECTED
 
