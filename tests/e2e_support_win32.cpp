@@ -181,13 +181,12 @@ bool make_hard_link(const std::string& existing, const std::string& name) {
   return CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0;
 }
 
-std::optional<std::string> run_in_console(
-    const std::vector<std::string>& arguments) {
+std::string run_in_console(const std::vector<std::string>& arguments) {
   const auto create =
       kernel32_function<create_pseudo_console_function>("CreatePseudoConsole");
   const auto close =
       kernel32_function<close_pseudo_console_function>("ClosePseudoConsole");
-  if (create == nullptr || close == nullptr) return std::nullopt;
+  if (create == nullptr || close == nullptr) return "";
   std::string command_line = quoted(program_path());
   for (const std::string& argument : arguments)
     command_line += " " + quoted(argument);
