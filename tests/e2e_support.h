@@ -89,12 +89,6 @@ struct undeletable_file {
 /// builds only.
 run_options as_unprivileged_user();
 
-/// Runs the program with `arguments` and standard output on a console of its
-/// own, a pseudo console, and returns what that console showed: UTF-8 text
-/// with the console's escape sequences between. Empty when the system has
-/// no pseudo consoles (before Windows 10 version 1809). Windows builds only.
-std::string run_in_console(const std::vector<std::string>& arguments);
-
 /// Throws std::system_error naming `what` and errno's meaning when `ok` is
 /// false: a set-up step that failed would leave a test checking less than
 /// it claims.

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -100,35 +98,6 @@ bool set_read_only(const std::string& path, bool on) {
   return SetFileAttributesA(path.c_str(), changed) != 0;
 }
 
-// Everything `pipe` delivers until its writing end closes.
-std::string read_all(HANDLE pipe) {
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
-  return text;
-}
-
-DWORD WINAPI collect_console(void* context) {
-  auto* pipe_and_text = static_cast<std::pair<HANDLE, std::string>*>(context);
-  pipe_and_text->second = read_all(pipe_and_text->first);
-  return 0;
-}
-
-// The pseudo console services (kernel32 from Windows 10 version 1809 on),
-// looked up so that the tests still start where they are missing.
-using create_pseudo_console_function = HRESULT(WINAPI*)(COORD, HANDLE, HANDLE,
-                                                        DWORD, void**);
-using close_pseudo_console_function = void(WINAPI*)(void*);
-const DWORD_PTR pseudo_console_attribute = 0x00020016;
-
-template <typename function>
-function kernel32_function(const char* name) {
-  return reinterpret_cast<function>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
-}
-
 }  // namespace
 
 int usage_exit_code() { return -1; }
@@ -179,66 +148,4 @@ undeletable_file::~undeletable_file() {
 
 bool make_hard_link(const std::string& existing, const std::string& name) {
   return CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0;
-}
-
-std::string run_in_console(const std::vector<std::string>& arguments) {
-  const auto create =
-      kernel32_function<create_pseudo_console_function>("CreatePseudoConsole");
-  const auto close =
-      kernel32_function<close_pseudo_console_function>("ClosePseudoConsole");
-  if (create == nullptr || close == nullptr) return "";
-  std::string command_line = quoted(program_path());
-  for (const std::string& argument : arguments)
-    command_line += " " + quoted(argument);
-
-  HANDLE input_read, input_write, output_read, output_write;
-  require_win32(CreatePipe(&input_read, &input_write, nullptr, 0) &&
-                    CreatePipe(&output_read, &output_write, nullptr, 0),
-                "making the console's pipes");
-  void* console = nullptr;
-  // Wide enough that no line of a test wraps.
-  require_win32(
-      create(COORD{500, 50}, input_read, output_write, 0, &console) == S_OK,
-      "making a pseudo console");
-  CloseHandle(input_read);
-  CloseHandle(output_write);
-  // The console's output is read while the program runs: a full pipe would
-  // stop it.
-  std::pair<HANDLE, std::string> collected{output_read, ""};
-  const HANDLE collector =
-      CreateThread(nullptr, 0, collect_console, &collected, 0, nullptr);
-  require_win32(collector != nullptr, "starting the console's reader");
-
-  SIZE_T size = 0;
-  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-  std::vector<char> list(size);
-  STARTUPINFOEXA startup = {};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.lpAttributeList =
-      reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
-  require_win32(
-      InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) &&
-          UpdateProcThreadAttribute(startup.lpAttributeList, 0,
-                                    pseudo_console_attribute, console,
-                                    sizeof console, nullptr, nullptr),
-      "giving the program the console");
-  PROCESS_INFORMATION process = {};
-  const std::string application = windows_path(program_path());
-  const temp_dir capture;
-  require_win32(
-      CreateProcessA(application.c_str(), command_line.data(), nullptr, nullptr,
-                     FALSE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                     capture.path.c_str(), &startup.StartupInfo, &process) != 0,
-      "starting " + application);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  DeleteProcThreadAttributeList(startup.lpAttributeList);
-  // Closing the console ends its output, and so the reader.
-  close(console);
-  WaitForSingleObject(collector, INFINITE);
-  CloseHandle(collector);
-  CloseHandle(output_read);
-  CloseHandle(input_write);
-  return collected.second;
 }

@@ -222,37 +222,6 @@ TEST(WindowsRun, ReachesNamesOutsideTheSystemCodePage) {
   EXPECT_EQ(std::vector<std::string>{"b"}, sorted_file_names(dir));
 }
 
-TEST(WindowsRun, WritesNamesAsTextToAConsoleAndAsUtf8Elsewhere) {
-  // A console reads the bytes written to it in its own code page, not the
-  // program's UTF-8: so written, café.txt showed as cafÃ©.txt. Files and
-  // pipes, which scripts read, get the UTF-8 bytes.
-  const std::vector<std::string> names = {"caf\xC3\xA9.txt",
-                                          "\xE6\x97\xA5\xE6\x9C\xAC.txt",
-                                          "smile_\xF0\x9F\x98\x80.txt"};
-
-  for (const bool on_console : {false, true}) {
-    temp_dir dir;
-    for (const std::string& name : names) write_file(dir, name, "abc", 1000);
-    write_file(dir, "new", "abc", 2000);
-    std::string erasing;
-    for (const std::string& name : in_listing_order(dir, names))
-      erasing += "Erasing : " + full_name(dir, name) + "\n";
-
-    if (on_console) {
-      const std::string shown = run_in_console({"--nosha1", dir.path});
-      if (shown.empty()) GTEST_SKIP() << "this system has no pseudo console";
-      for (const std::string& name : names)
-        EXPECT_NE(std::string::npos,
-                  shown.find("Erasing : " + full_name(dir, name)))
-            << shown;
-    } else {
-      EXPECT_EQ(working_in(dir, erasing),
-                run_program({"--nosha1", dir.path}).out);
-    }
-    EXPECT_EQ(std::vector<std::string>{"new"}, sorted_file_names(dir));
-  }
-}
-
 TEST(WindowsRun, PassesOverNamesTheServicesWouldShorten) {
   // "x." can only be made through a "\\?\" name; every other name of it
   // loses the dot and so names "x". Taken as a candidate, it would be hashed
