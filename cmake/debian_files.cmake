@@ -10,6 +10,17 @@ function(compress file)
 endfunction()
 
 compress(${usr}/share/man/man1/${CPACK_PACKAGE_NAME}.1)
+file(COPY ${CPACK_DUPSWEEP_README} DESTINATION ${doc})
+compress(${doc}/README.md)
+
+# lintian counts a binary as fortified only when it calls a checked variant
+# (__memcpy_chk and the like). The program is built with _FORTIFY_SOURCE,
+# but each of its fortifiable calls either writes where the compiler cannot
+# know the size (heap buffers, io_uring) or is proven safe when compiled, so
+# none needs one.
+file(WRITE ${usr}/share/lintian/overrides/${CPACK_PACKAGE_NAME}
+"${CPACK_PACKAGE_NAME}: hardening-no-fortify-functions [usr/bin/${CPACK_PACKAGE_NAME}]
+")
 
 # The copyright file in Debian's machine-readable form, made from LICENSE.
 file(READ ${CPACK_DUPSWEEP_LICENSE} licence)
@@ -30,6 +41,8 @@ License: Expat
  ${terms}
 ")
 
+# The time of the packed commit where SOURCE_DATE_EPOCH gives it (CMake reads
+# it), so that two packings of one commit are alike.
 string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${doc}/changelog
 "${CPACK_PACKAGE_NAME} (${CPACK_PACKAGE_VERSION}) unstable; urgency=medium

@@ -4,6 +4,16 @@
 # the licence as a zip. PROJECT_VERSION is the one version number of both and
 # of the Windows version resource.
 
+# The Windows build's page becomes the zip's text: its example is a run at a
+# Windows prompt, naming the program to run on each Windows.
+if(WIN32)
+  set(example_run ${PROJECT_SOURCE_DIR}/doc/example_run_windows.man)
+else()
+  set(example_run ${PROJECT_SOURCE_DIR}/doc/example_run_posix.man)
+endif()
+file(READ ${example_run} DUPSWEEP_EXAMPLE_RUN)
+string(STRIP "${DUPSWEEP_EXAMPLE_RUN}" DUPSWEEP_EXAMPLE_RUN)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${example_run})
 configure_file(${PROJECT_SOURCE_DIR}/doc/dupsweep.1.in
   ${PROJECT_BINARY_DIR}/dupsweep.1 @ONLY)
 

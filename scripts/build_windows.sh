@@ -146,25 +146,36 @@ test_win32() {
     QEMU_CPU=$model ctest --test-dir "$build" --output-on-failure \
       -j "$jobs" -R '^(Sha1|ContentRun)' || status=$?
   done
-  # The tests' Wine server would otherwise linger a minute after the last.
-  WINEPREFIX=$build/wineprefix "$wineserver" -k 2>/dev/null || true
   return "$status"
 }
 
+# A build tree's Wine prefix takes some 1.3 GB and is made again by its next
+# use in under a minute, so none outlives its stage. Its server goes first:
+# it would otherwise linger a minute after the last program, and write
+# into the prefix while it is removed.
+remove_prefix() {
+  local prefix=$1/wineprefix
+  if [[ -d $prefix ]]; then
+    WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+    WINEPREFIX=$prefix "$wineserver" -w 2>/dev/null || true
+  fi
+  rm -rf "$prefix" "$prefix.lock" "$prefix.wine32-lock"
+}
+
 install_tools
+source "$root/scripts/wine_tools.sh"
+trap 'remove_prefix "$root/build-win32"; remove_prefix "$root/build-win64"' EXIT
 fetch_boost_sources
-win32_tests=OFF
+# With --test each architecture is built, tested and its prefix removed
+# before the next, so that only one prefix is on disk at a time.
 if [[ ${1:-} == --test ]]; then
-  win32_tests=ON
   prepare_wine32
-fi
-build_program i686 "$root/build-win32" "$win32_tests"
-build_program x86_64 "$root/build-win64" ON
-if [[ ${1:-} == --test ]]; then
-  # The tests' Wine server would otherwise linger a minute after the last.
-  source "$root/scripts/wine_tools.sh"
-  trap 'WINEPREFIX=$root/build-win64/wineprefix "$wineserver" -k \
-    2>/dev/null || true' EXIT
-  ctest --test-dir "$root/build-win64" --output-on-failure -j "$jobs"
+  build_program i686 "$root/build-win32" ON
   test_win32
+  remove_prefix "$root/build-win32"
+  build_program x86_64 "$root/build-win64" ON
+  ctest --test-dir "$root/build-win64" --output-on-failure -j "$jobs"
+else
+  build_program i686 "$root/build-win32" OFF
+  build_program x86_64 "$root/build-win64" ON
 fi

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian package of the native build (build/) and the zip of the
-# Windows programs (build-win32/, with build-win64/dupsweep.exe beside it), and
+# Builds the Debian package (in build-deb/, from the sources as the native
+# build has them, with Debian's hardening flags) and the zip of the Windows
+# programs (build-win32/, with build-win64/dupsweep.exe beside it), and
 # checks them as a user would: the package is unpacked into a throwaway folder,
 # never installed, and its program is run on a directory made for it; its
-# manual page reads without warnings; lintian finds no error; the zip holds
+# manual page reads without warnings; lintian finds no error and no missing
+# hardening; a second packing is identical to the first; the zip holds
 # the two programs, the manual and the licence, and its 64-bit program runs
 # under wine64.
 # Run after the native and the Windows builds (scripts/test.sh does).
@@ -14,8 +16,19 @@ export LC_ALL=C  # one sort order and plain ASCII from man
 
 "$here/install_deps.sh" dpkg-dev file man-db groff-base lintian unzip binutils
 
-version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$top/build/CMakeCache.txt")"
-deb="$top/build/dupsweep_${version}_amd64.deb"
+# Built as Debian builds its packages: the distribution's flags (fortified
+# functions, stack protector, immediate binding), and every date the
+# packing writes taken from the commit, so that one commit gives one package.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
+cmake -S "$top" -B "$top/build-deb" -DCMAKE_BUILD_TYPE=Release \
+  -DDUPSWEEP_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build "$top/build-deb" -j"$(nproc)" >/dev/null
+
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$top/build-deb/CMakeCache.txt")"
+deb="$top/build-deb/dupsweep_${version}_amd64.deb"
 zip="$top/build-win32/dupsweep-${version}-win32.zip"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -25,7 +38,10 @@ fail() {
   status=1
 }
 
-(cd "$top/build" && cpack >/dev/null)
+(cd "$top/build-deb" && cpack >/dev/null)
+cp "$deb" "$scratch/first.deb"
+(cd "$top/build-deb" && cpack >/dev/null)
+cmp -s "$scratch/first.deb" "$deb" || fail "a second packing differs from the first"
 # CPack strips the tree's own program only; the 64-bit one is stripped here.
 x86_64-w64-mingw32-strip -o "$top/build-win32/dupsweep64.exe" \
   "$top/build-win64/dupsweep.exe"
@@ -88,7 +104,9 @@ grep -q "Kept : NAME (its contents differ from KEEPER)" "$scratch/manual" ||
   fail "the manual page does not render"
 
 echo "lintian $(basename "$deb"):"
-lintian --fail-on error --display-info --pedantic "$deb" 2>&1 || fail "lintian"
+lintian --fail-on error --display-info --pedantic "$deb" 2>&1 |
+  tee "$scratch/lintian" || fail "lintian"
+! grep -q 'hardening' "$scratch/lintian" || fail "lintian notes missing hardening"
 
 # The zip: one folder with both programs, the manual and the licence.
 folder="dupsweep-${version}-win32"
@@ -112,10 +130,12 @@ printf 'beach\n' >"$scratch/pair/b.jpg"
 touch -d '2024-05-01 10:00' "$scratch/pair/a.jpg"
 pair="Z:${scratch//\//\\}\\pair"
 run_status=0
-DUPSWEEP_WINEPREFIX="$top/build-win64/wineprefix" "$here/wine_run.sh" \
+# A throwaway prefix, whose server is ended before the scratch folder goes.
+source "$here/wine_tools.sh"
+DUPSWEEP_WINEPREFIX="$scratch/wineprefix" "$here/wine_run.sh" \
   "$scratch/zip/$folder/dupsweep64.exe" "$pair" >"$scratch/out" || run_status=$?
-WINEPREFIX="$top/build-win64/wineprefix" \
-  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+WINEPREFIX="$scratch/wineprefix" "$wineserver" -k 2>/dev/null || true
+WINEPREFIX="$scratch/wineprefix" "$wineserver" -w 2>/dev/null || true
 tr -d '\r' <"$scratch/out" | sort >"$scratch/out.sorted"  # lines end in CR LF
 sort >"$scratch/expected" <<EXPECTED
 

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include <boost/algorithm/string/replace.hpp>
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
@@ -114,4 +116,45 @@ TEST(PosixRun, EndsBeforeAnyDeletionWhenOutputFails) {
     EXPECT_EQ(3, run.exit_code);
   }
   EXPECT_EQ(402u, sorted_file_names(dir).size());
+}
+
+TEST(PosixRun, EscapesControlCharactersOnlyOnATerminal) {
+  // On a terminal the first name would print a forged last line, the second
+  // would blank its own line, and the third acts as ESC [ does where the
+  // terminal reads UTF-8. Scripts read files and pipes: they get every byte.
+  const std::map<std::string, std::string> shown = {
+      {"x\nNothing to erase (no duplicate found).",
+       "x\\x0ANothing to erase (no duplicate found)."},
+      {"y\x1B[2K\r", "y\\x1B[2K\\x0D"},
+      {"z\xC2\x9B"
+       "2K",
+       "z\\xC2\\x9B2K"}};
+  run_options terminal;
+  // script gives the program a pseudo-terminal and copies what it shows,
+  // each line feed as CR LF.
+  terminal.prefix = {"bash", "-c", "exec script -qec \"${*@Q}\" /dev/null",
+                     "bash"};
+
+  for (const bool on_terminal : {false, true}) {
+    temp_dir dir;
+    std::vector<std::string> names;
+    for (const auto& [name, escaped] : shown) {
+      write_file(dir, name, "abc", 1000);
+      names.push_back(name);
+    }
+    write_file(dir, "new", "abc", 2000);
+    std::string erasing;
+    for (const std::string& name : in_listing_order(dir, names))
+      erasing += "Erasing : " + dir.path + "/" +
+                 (on_terminal ? shown.at(name) : name) + "\n";
+    std::string expected = working_in(dir, erasing);
+    if (on_terminal) boost::replace_all(expected, "\n", "\r\n");
+
+    const run_result run = run_program({"--nosha1", dir.path},
+                                       on_terminal ? terminal : run_options{});
+
+    EXPECT_EQ(expected, run.out) << on_terminal;
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(std::vector<std::string>{"new"}, sorted_file_names(dir));
+  }
 }

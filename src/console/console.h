@@ -4,10 +4,12 @@
 #include <string>
 
 /// Writes `text` and a line feed to standard output. On a terminal the line
-/// is flushed at once; otherwise lines gather until flush_output, so that a
-/// run with many files is not one write per line. Throws std::system_error
-/// when standard output fails, so that nothing is deleted that was not
-/// announced.
+/// is written at once, as text, with every control character in `text`
+/// shown as "\xHH", so that a file name can neither forge nor blank a line;
+/// otherwise the bytes are written as they are, and lines gather until
+/// flush_output, so that a run with many files is not one write per line.
+/// Throws std::system_error when standard output fails, so that nothing is
+/// deleted that was not announced.
 void write_line(const std::string& text);
 
 /// Writes `text` to standard output without ending the line; the rest of the

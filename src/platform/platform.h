@@ -26,9 +26,16 @@ struct resolved_directory {
 /// be made absolute. Never throws for a refused text.
 std::optional<resolved_directory> resolve_directory(const std::string& text);
 
-/// True when standard output is a terminal (console), where a person reads
-/// each line as it comes.
+/// True when standard output is a terminal (on Windows a console), where a
+/// person reads each line as it comes.
 bool output_is_terminal();
+
+/// Writes `text`, whose lines end in a line feed, to the terminal that
+/// output_is_terminal found, at once and shown as the text it spells: a
+/// Windows console takes it as UTF-16 with CR LF line ends, since the bytes
+/// would be read in the console's own code page. False when it cannot be
+/// written.
+bool write_terminal_text(std::string_view text);
 
 /// Writes `bytes` to standard error at once, unbuffered and untranslated (no
 /// line-end conversion). Used only by the failure boundary, so it allocates

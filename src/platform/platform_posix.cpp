@@ -19,6 +19,16 @@ std::optional<std::string> current_directory() {
   return std::string(buffer);
 }
 
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 }  // namespace
 
 char path_separator() { return '/'; }
@@ -41,16 +51,12 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
 
 bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
+bool write_terminal_text(std::string_view text) {
+  return write_all(STDOUT_FILENO, text);
+}
+
 void write_error_bytes(std::string_view bytes) {
-  const char* next = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = write(STDERR_FILENO, next, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    next += written;
-    left -= static_cast<std::size_t>(written);
-  }
+  write_all(STDERR_FILENO, bytes);
 }
 
 // The soft limit is often far below the hard one (1,024 against 524,288 on

@@ -66,6 +66,24 @@ std::optional<std::string> full_path_name(const std::string& text) {
   return std::string(buffer.data(), length);
 }
 
+// `text` as the console shows it: the line ends the C runtime's text mode
+// gives elsewhere, and a byte that is no text in the ANSI code page as the
+// replacement character rather than nothing at all.
+std::wstring console_text(std::string_view text) {
+  std::string lines;
+  for (const char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  if (lines.empty()) return std::wstring();
+  const int size = static_cast<int>(lines.size());
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, lines.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, lines.data(), size, wide.data(), length);
+  return wide;
+}
+
 }  // namespace
 
 char path_separator() { return '\\'; }
@@ -83,10 +101,26 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
       name, GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES};
 }
 
+// A console, not any character device: NUL is one too, and only a console
+// takes text as UTF-16.
 bool output_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool write_terminal_text(std::string_view text) {
+  const std::wstring wide = console_text(text);
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  return output != nullptr && output != INVALID_HANDLE_VALUE &&
-         GetFileType(output) == FILE_TYPE_CHAR;
+  std::wstring_view left = wide;
+  while (!left.empty()) {
+    DWORD written = 0;
+    if (!WriteConsoleW(output, left.data(), static_cast<DWORD>(left.size()),
+                       &written, nullptr) ||
+        written == 0)
+      return false;
+    left.remove_prefix(written);
+  }
+  return true;
 }
 
 void write_error_bytes(std::string_view bytes) {
