@@ -31,6 +31,11 @@
 //   DUPSWEEP_FAULT_SHORT   entry names, comma-separated, whose plain reads
 //                          find the end of the file, without an error, after
 //                          DUPSWEEP_FAULT_SHORT_AT bytes
+//   DUPSWEEP_FAULT_PAGES   when set, every read of a file of the directory,
+//                          plain or through io_uring, into a destination off
+//                          a page boundary fails (EFAULT, or EBADF through
+//                          the ring): such reads cost the kernel's copy
+//                          several times as much
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -151,17 +156,37 @@ void track(int fd, const char* path) {
   if (fd >= 0 && fd < most_descriptors && is_short(path)) given[fd] = 1;
 }
 
+// Descriptors of the directory's files, opened relative to it, whose reads
+// must land on page boundaries.
+std::atomic<bool> paged[most_descriptors];
+
+void track_pages(int dir, int fd) {
+  if (dir != AT_FDCWD && fd >= 0 && fd < most_descriptors &&
+      std::getenv("DUPSWEEP_FAULT_PAGES") != nullptr)
+    paged[fd] = true;
+}
+
+bool off_page(const void* buffer) {
+  return reinterpret_cast<std::uintptr_t>(buffer) % 4096 != 0;
+}
+
 template <typename function>
 function next(const char* symbol) {
   return reinterpret_cast<function>(dlsym(RTLD_NEXT, symbol));
 }
 
-// The opens queued on `ring`, not yet submitted, as if each were an openat.
+// The opens queued on `ring`, not yet submitted, as if each were an openat;
+// a read off a page boundary is made to fail where DUPSWEEP_FAULT_PAGES
+// asks.
 void inject_queued_opens(const io_uring* ring) {
+  const bool pages = std::getenv("DUPSWEEP_FAULT_PAGES") != nullptr;
   for (unsigned at = ring->sq.sqe_head; at != ring->sq.sqe_tail; ++at) {
-    const io_uring_sqe& sqe = ring->sq.sqes[at & *ring->sq.kring_mask];
+    io_uring_sqe& sqe = ring->sq.sqes[at & *ring->sq.kring_mask];
     if (sqe.opcode == IORING_OP_OPENAT)
       inject("openat", reinterpret_cast<const char*>(sqe.addr));
+    if (pages && sqe.opcode == IORING_OP_READ &&
+        off_page(reinterpret_cast<const void*>(sqe.addr)))
+      sqe.fd = -1;
   }
 }
 
@@ -194,6 +219,7 @@ int openat(int dir, const char* path, int flags, ...) {
   const int fd = next<int (*)(int, const char*, int, ...)>("openat")(
       dir, path, flags, mode);
   track(fd, path);
+  track_pages(dir, fd);
   return fd;
 }
 
@@ -206,6 +232,7 @@ int openat64(int dir, const char* path, int flags, ...) {
   const int fd = next<int (*)(int, const char*, int, ...)>("openat64")(
       dir, path, flags, mode);
   track(fd, path);
+  track_pages(dir, fd);
   return fd;
 }
 
@@ -218,6 +245,10 @@ int statx(int dir, const char* path, int flags, unsigned mask,
 
 ssize_t read(int fd, void* buffer, size_t size) {
   const auto plain = next<ssize_t (*)(int, void*, size_t)>("read");
+  if (fd >= 0 && fd < most_descriptors && paged[fd] && off_page(buffer)) {
+    errno = EFAULT;
+    return -1;
+  }
   if (fd < 0 || fd >= most_descriptors || given[fd] == 0)
     return plain(fd, buffer, size);
   const std::int64_t left =
@@ -230,7 +261,10 @@ ssize_t read(int fd, void* buffer, size_t size) {
 }
 
 int close(int fd) {
-  if (fd >= 0 && fd < most_descriptors) given[fd] = 0;
+  if (fd >= 0 && fd < most_descriptors) {
+    given[fd] = 0;
+    paged[fd] = false;
+  }
   return next<int (*)(int)>("close")(fd);
 }
 
