@@ -53,6 +53,8 @@ struct lane {
 struct batch {
   std::uint32_t first = 0;
   std::uint32_t end = 0;
+  /// Most files read side by side while this batch's files are.
+  std::uint32_t most_lanes = 0;
 };
 
 // What the pass's readers share. A record is read by one reader, which
@@ -85,6 +87,8 @@ struct pass_state {
   std::size_t buffer_size = 0;
   batch_reader_handle reader;
   std::vector<lane> lanes;
+  /// Most lanes the batches being read allow.
+  std::uint32_t most_lanes = 0;
 };
 
 std::string hex_digest(const sha1_digest& digest) {
@@ -97,12 +101,29 @@ std::string hex_digest(const sha1_digest& digest) {
   return text;
 }
 
-// Adds the batches of one size group, at most side_by_side jobs each.
+// The kernel's cost of a read is paid per call and per page: reading large
+// files in many short slices, side by side, costs it several times what a
+// plain reader pays for the same bytes in long reads. So files of `size`
+// are read no more side by side than leaves each a slice of this length, or
+// of the whole file where it is shorter; small files still share one batch.
+constexpr std::size_t shortest_slice = 131072;
+
+std::uint32_t most_lanes_for(std::uint64_t size, std::size_t side_by_side) {
+  const std::uint64_t pages = (size + page_alignment - 1) / page_alignment;
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(pages, 1) * page_alignment, shortest_slice));
+  return static_cast<std::uint32_t>(std::clamp<std::size_t>(
+      read_buffer_size / most_readers / wanted, 1, side_by_side));
+}
+
+// Adds the batches of one size group, at most most_lanes_for jobs each.
 void add_batches(pass_plan* state, batch group) {
+  const std::uint32_t most_lanes =
+      most_lanes_for((*state->files)[state->order[group.first]].state.size,
+                     state->side_by_side);
   for (std::uint32_t at = group.first; at < group.end;) {
-    const std::uint32_t end = static_cast<std::uint32_t>(
-        std::min<std::size_t>(group.end, at + state->side_by_side));
-    state->batches.push_back({at, end});
+    const std::uint32_t end = std::min(group.end, at + most_lanes);
+    state->batches.push_back({at, end, most_lanes});
     at = end;
   }
 }
@@ -190,18 +211,21 @@ void open_batch(pass_state* state, batch opening) {
     start_job(state, plan.order[at], opened[at - opening.first]);
 }
 
-// Whole batches join while too few files are being read to keep every lane
-// of the engine busy.
-// The next batch for this reader, if it should take one now.
+// The next batch for this reader, if it should take one now: whole batches
+// join while too few files are being read to keep every lane of the engine
+// busy, as long as no batch being read gets shorter slices than it allows.
 std::optional<batch> take_batch(pass_state* state) {
   pass_plan& plan = *state->plan;
   const std::lock_guard<std::mutex> lock(plan.admitting);
   if (plan.next_batch == plan.batches.size()) return std::nullopt;
   const batch next = plan.batches[plan.next_batch];
+  if (state->lanes.empty()) state->most_lanes = next.most_lanes;
+  const std::uint32_t most_lanes = std::min(state->most_lanes, next.most_lanes);
   if (!state->lanes.empty() &&
       (state->lanes.size() >= sha1_lane_count() ||
-       state->lanes.size() + (next.end - next.first) > plan.side_by_side))
+       state->lanes.size() + (next.end - next.first) > most_lanes))
     return std::nullopt;
+  state->most_lanes = most_lanes;
   ++plan.next_batch;
   return next;
 }
