@@ -1,7 +1,12 @@
 #include "erase/verify.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <optional>
+
+#include "select/two_threads.h"
 
 namespace {
 
@@ -22,22 +27,49 @@ open_file_handle reopen(const scanned_directory& scanned,
   return file;
 }
 
-// Reads both files in step, chunk by chunk, comparing as they are read. A
-// read that fails or ends before the recorded size is a change of that file.
-verdict compare_contents(open_file* mine, open_file* kept,
-                         compare_buffer* buffer) {
-  unsigned char* const ours = buffer->bytes.get();
+// Reads both files in step from `begin` to `end`, chunk by chunk, comparing
+// as they are read, through `ours` and the chunk after it. A read that fails
+// or ends before the recorded size is a change of that file. Gives up,
+// without objecting, once `decided` is set by another part's objection.
+verdict compare_range(const open_file& mine, const open_file& kept,
+                      std::uint64_t begin, std::uint64_t end,
+                      unsigned char* ours, const std::atomic<bool>& decided) {
   unsigned char* const theirs = ours + compare_chunk;
-  for (;;) {
-    const read_result a = read_from(mine, ours, compare_chunk);
-    if (a.failed) return verdict::changed;
-    const read_result b = read_from(kept, theirs, compare_chunk);
-    if (b.failed) return verdict::keeper_changed;
-    if (a.count != b.count || std::memcmp(ours, theirs, a.count) != 0)
-      return verdict::contents_differ;
-    if (a.end || b.end)
-      return a.end && b.end ? verdict::copy : verdict::contents_differ;
+  for (std::uint64_t at = begin; at < end && !decided; at += compare_chunk) {
+    const std::size_t length = static_cast<std::size_t>(
+        std::min<std::uint64_t>(compare_chunk, end - at));
+    const read_result a = read_at(mine, at, ours, length);
+    if (a.failed || a.count != length) return verdict::changed;
+    const read_result b = read_at(kept, at, theirs, length);
+    if (b.failed || b.count != length) return verdict::keeper_changed;
+    if (std::memcmp(ours, theirs, length) != 0) return verdict::contents_differ;
   }
+  return verdict::copy;
+}
+
+// Files from this size on are compared in two halves, the second on a second
+// thread where there is a second core: reading both again is most of what a
+// large copy's proof costs, and it is no proof later for being slower.
+constexpr std::uint64_t halves_from = 1048576;
+
+verdict compare_contents(const open_file& mine, const open_file& kept,
+                         std::uint64_t size, compare_buffer* buffer) {
+  unsigned char* const first = buffer->bytes.get();
+  unsigned char* const second = first + 2 * compare_chunk;
+  const std::uint64_t half = size / 2 / compare_chunk * compare_chunk;
+  std::atomic<bool> decided{false};
+  verdict later = verdict::copy;
+  second_thread other;
+  const bool split =
+      size >= halves_from && start_second(&other, [&] {
+        later = compare_range(mine, kept, half, size, second, decided);
+        if (later != verdict::copy) decided = true;
+      });
+  const verdict earlier =
+      compare_range(mine, kept, 0, split ? half : size, first, decided);
+  if (earlier != verdict::copy) decided = true;
+  finish_second(&other);
+  return earlier != verdict::copy ? earlier : later;
 }
 
 verdict compare_by_reading(const scanned_directory& scanned,
@@ -48,7 +80,7 @@ verdict compare_by_reading(const scanned_directory& scanned,
   const open_file_handle kept = reopen(scanned, keeper);
   if (!kept) return verdict::keeper_changed;
   if (one_file(*state_of(*mine), *state_of(*kept))) return verdict::same_file;
-  return compare_contents(mine.get(), kept.get(), buffer);
+  return compare_contents(*mine, *kept, marked.state.size, buffer);
 }
 
 verdict why_not_held(const scanned_directory& scanned,

@@ -22,9 +22,10 @@ enum class verdict {
 constexpr std::size_t compare_chunk = 262144;
 
 /// Room to read two files again side by side, made once for all of a run's
-/// deletions: compare_chunk bytes for each, page-aligned.
+/// deletions: compare_chunk bytes for each, page-aligned, for each of two
+/// threads.
 struct compare_buffer {
-  page_buffer bytes = make_page_buffer(2 * compare_chunk);
+  page_buffer bytes = make_page_buffer(4 * compare_chunk);
 };
 
 /// Checks that the keeper `keeper`, held as `kept`, and then the marked record

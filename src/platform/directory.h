@@ -138,6 +138,12 @@ read_result ended_at(std::size_t count, std::uint64_t position,
 /// are returned only at the end of the file or on an error.
 read_result read_from(open_file* file, unsigned char* buffer, std::size_t size);
 
+/// Reads up to `size` bytes from `offset` on, without moving the current
+/// position; fewer only at the end of the file or on an error, as read_from.
+/// Reads of one file from several threads at once are safe.
+read_result read_at(const open_file& file, std::uint64_t offset,
+                    unsigned char* buffer, std::size_t size);
+
 struct held_file;
 struct held_file_closer {
   void operator()(held_file* file) const;

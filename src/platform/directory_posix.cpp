@@ -256,6 +256,24 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
+read_result read_at(const open_file& file, std::uint64_t offset,
+                    unsigned char* buffer, std::size_t size) {
+  read_result read;
+  while (read.count < size) {
+    const std::uint64_t at = offset + read.count;
+    const ssize_t got = pread(file.fd, buffer + read.count, size - read.count,
+                              static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      read.end = read.failed = true;
+      break;
+    }
+    if (got == 0) return ended_at(read.count, at, file.state->size);
+    read.count += static_cast<std::size_t>(got);
+  }
+  return read;
+}
+
 hold_result hold_entry(const directory& held, const char* entry, hold_purpose,
                        held_handle* result) {
   // Only the name can be held: unlinkat deletes by name, so every check asks

@@ -215,6 +215,31 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
+// A synchronous handle reads at the offset an OVERLAPPED gives, and reports
+// the end of the file as an error of its own.
+read_result read_at(const open_file& file, std::uint64_t offset,
+                    unsigned char* buffer, std::size_t size) {
+  read_result read;
+  while (read.count < size) {
+    const std::uint64_t at = offset + read.count;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD ask =
+        static_cast<DWORD>(std::min<std::size_t>(size - read.count, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file.handle, buffer + read.count, ask, &got, &where)) {
+      if (GetLastError() == ERROR_HANDLE_EOF)
+        return ended_at(read.count, at, file.state->size);
+      read.end = read.failed = true;
+      break;
+    }
+    if (got == 0) return ended_at(read.count, at, file.state->size);
+    read.count += got;
+  }
+  return read;
+}
+
 hold_result hold_entry(const directory& held, const char* entry,
                        hold_purpose purpose, held_handle* result) {
   // Sharing reading only: no other program can write, rename or delete the

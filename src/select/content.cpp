@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "console/console.h"
@@ -16,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/reader.h"
 #include "select/select.h"
+#include "select/two_threads.h"
 #include "sha1/sha1_lanes.h"
 
 namespace {
@@ -364,36 +364,6 @@ void read_batches(pass_plan* plan, std::size_t buffer_size,
   }
 }
 
-// A second reader, where there is a second core, reads batches alongside
-// the calling thread: most of a small file's cost is the system's work of
-// opening and reading it, which the two cores share. It is joined before
-// its plan goes, whatever ends the pass.
-struct second_reader {
-  std::thread thread;
-  std::exception_ptr failure;
-  ~second_reader() {
-    if (thread.joinable()) thread.join();
-  }
-};
-
-bool start_second_reader(pass_plan* plan, std::size_t buffer_size,
-                         second_reader* second) {
-  if (std::thread::hardware_concurrency() < 2 || plan->batches.size() < 2)
-    return false;
-  try {
-    second->thread = std::thread([plan, buffer_size, second] {
-      try {
-        read_batches(plan, buffer_size, nullptr);
-      } catch (...) {
-        second->failure = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    return false;  // No thread to be had: the calling thread reads alone.
-  }
-  return true;
-}
-
 // The pass's own memory is released before the marking, which takes some of
 // its own: a run's peak is the records and the larger of the two.
 void read_every_file(const scanned_directory& scanned, file_list* files) {
@@ -401,14 +371,17 @@ void read_every_file(const scanned_directory& scanned, file_list* files) {
   start_plan(&plan, scanned, files);
   std::size_t next_report = 0;
   {
-    second_reader second;
-    const std::size_t buffer_size =
-        start_second_reader(&plan, read_buffer_size / 2, &second)
-            ? read_buffer_size / 2
-            : read_buffer_size;
-    read_batches(&plan, buffer_size, &next_report);
-    if (second.thread.joinable()) second.thread.join();
-    if (second.failure) std::rethrow_exception(second.failure);
+    // A second reader, where there is a second core, reads batches
+    // alongside the calling thread: most of a small file's cost is the
+    // system's work of opening and reading it, which the two cores share.
+    second_thread second;
+    const std::size_t half = read_buffer_size / most_readers;
+    const bool shared =
+        plan.batches.size() >= 2 && start_second(&second, [&plan, half] {
+          read_batches(&plan, half, nullptr);
+        });
+    read_batches(&plan, shared ? half : read_buffer_size, &next_report);
+    finish_second(&second);
   }
   report_settled(plan, &next_report);
   remove_unread(plan);
