@@ -375,12 +375,13 @@ void read_every_file(const scanned_directory& scanned, file_list* files) {
     // alongside the calling thread: most of a small file's cost is the
     // system's work of opening and reading it, which the two cores share.
     second_thread second;
-    const std::size_t half = read_buffer_size / most_readers;
     const bool shared =
-        plan.batches.size() >= 2 && start_second(&second, [&plan, half] {
-          read_batches(&plan, half, nullptr);
+        plan.batches.size() >= 2 && start_second(&second, [&plan] {
+          read_batches(&plan, read_buffer_size / most_readers, nullptr);
         });
-    read_batches(&plan, shared ? half : read_buffer_size, &next_report);
+    read_batches(&plan,
+                 shared ? read_buffer_size / most_readers : read_buffer_size,
+                 &next_report);
     finish_second(&second);
   }
   report_settled(plan, &next_report);
