@@ -29,6 +29,14 @@ if(TARGET dupsweep_e2e_tests)
     ${PROJECT_SOURCE_DIR}/tests/e2e_tests_win32.rc)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/e2e_tests_win32.rc
     PROPERTIES OBJECT_DEPENDS ${dupsweep_manifest})
+  # The other tests capture the program's output in files, so no console
+  # ever shows its names: this one runs it on a terminal as well. It stops
+  # the prefix's Wine server at its end, so it runs alone.
+  add_test(NAME WindowsProgram.ShowsNamesOnAConsole
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/console_names_test.sh
+      ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:dupsweep>)
+  set_tests_properties(WindowsProgram.ShowsNamesOnAConsole
+    PROPERTIES RUN_SERIAL ON)
 endif()
 
 # Windows keeps the stack aligned to 16 bytes only, while GCC may spill AVX

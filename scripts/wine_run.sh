@@ -3,14 +3,23 @@
 # through scripts/wine32, for CMake's CMAKE_CROSSCOMPILING_EMULATOR. Each
 # build tree gets its own Wine prefix (created on first use), so runs never
 # share state with a user's ~/.wine.
-# Usage: wine_run.sh [--wine32] program.exe [arguments...]
+# With --terminal the program keeps the caller's standard handles, so that
+# on a Unix terminal Wine gives it a console drawn there; the prefix's
+# server is stopped afterwards, since its background services hold those
+# handles open too.
+# Usage: wine_run.sh [--wine32] [--terminal] program.exe [arguments...]
 set -euo pipefail
 
 source "$(dirname "$0")/wine_tools.sh"
-if [[ ${1:-} == --wine32 ]]; then
-  wine=$(dirname "$0")/wine32
+terminal=no
+while [[ ${1:-} == --* ]]; do
+  case $1 in
+    --wine32) wine=$(dirname "$0")/wine32 ;;
+    --terminal) terminal=yes ;;
+    *) break ;;
+  esac
   shift
-fi
+done
 
 # The build tree is the nearest folder above the program holding a CMake cache.
 find_build_tree() {
@@ -37,6 +46,13 @@ mkdir -p "$WINEPREFIX"
 ) 9>"$WINEPREFIX.lock"
 # A server that outlives each program by a minute saves a start per test.
 "$wineserver" -p60 </dev/null >/dev/null 2>&1 || true
+
+if [[ $terminal == yes ]]; then
+  status=0
+  "$wine" "$@" || status=$?
+  "$wineserver" -k 2>/dev/null || true
+  exit "$status"
+fi
 
 # Wine's background services (services.exe, winedevice.exe, ...) start with
 # the first program of a server and inherit its standard handles; on pipes

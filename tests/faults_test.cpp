@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/algorithm/string/replace.hpp>
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
@@ -483,6 +484,8 @@ TEST(FaultRun, EndsWhenTheRingOrTheListingFails) {
   // The ring fails its second submission, the first read of the contents,
   // with the reads taken: the run waits for them, then ends on its failure
   // path. A listing that fails midway ends the run before any file is read.
+  // On a terminal the first file's line has begun by then: a long read
+  // shows which file it is before it ends.
   for (const char* call : {"io_uring_submit_and_wait", "readdir"}) {
     SCOPED_TRACE(call);
     temp_dir dir;
@@ -503,6 +506,24 @@ TEST(FaultRun, EndsWhenTheRingOrTheListingFails) {
     EXPECT_EQ(termination_notice, run.err);
     EXPECT_EQ(3, run.exit_code);
     EXPECT_EQ(std::size_t{20}, names_in(dir).size());
+    if (read_started.empty()) continue;
+
+    run_options terminal = with_fault(dir, {call, 2, "", "fail", ""});
+    // script runs the program on a pseudo-terminal, where standard error
+    // goes too, and copies what it shows, each line feed as CR LF.
+    terminal.prefix.insert(
+        terminal.prefix.begin(),
+        {"bash", "-c", "exec script -qec \"${*@Q}\" /dev/null", "bash"});
+    const std::string first = in_listing_order(dir, sorted_file_names(dir))[0];
+    std::string expected = working_in(
+        dir, read_started + "Calculating sha1 for " + full_name(dir, first) +
+                 " ..." + termination_notice);
+    boost::replace_all(expected, "\n", "\r\n");
+
+    const run_result shown = run_program({dir.path}, terminal);
+
+    EXPECT_EQ(expected, shown.out);
+    EXPECT_EQ(3, shown.exit_code);
   }
 }
 

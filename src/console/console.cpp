@@ -74,6 +74,8 @@ void write_text(const std::string& text) {
   check_output(static_cast<bool>(std::cout));
 }
 
+bool writes_show_at_once() { return to_terminal(); }
+
 void flush_output() {
   std::cout.flush();
   check_output(static_cast<bool>(std::cout));

@@ -16,6 +16,10 @@ void write_line(const std::string& text);
 /// line follows through write_line. Throws as write_line does.
 void write_text(const std::string& text);
 
+/// True when standard output is a terminal, where every write shows at once
+/// and nothing gathers.
+bool writes_show_at_once();
+
 /// Writes out every line gathered so far. Throws as write_line does.
 void flush_output();
 

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -34,6 +36,7 @@ constexpr std::size_t most_readers = 2;
 
 enum class outcome : unsigned char {
   waiting,
+  reading,
   hashed,
   open_failed,
   read_failed
@@ -76,6 +79,24 @@ struct pass_plan {
   std::size_t next_batch = 0;
   /// Set when a reader fails: the others stop after their round.
   std::atomic<bool> stopping{false};
+  /// The reader that does not report counts its rounds in `changes`, and
+  /// sets `second_done` when it ends, so that the reporter, its own files
+  /// read, can wait for news instead of for the end.
+  std::mutex changing;  ///< Guards changes and second_done.
+  std::condition_variable changed;
+  std::uint64_t changes = 0;
+  bool second_done = false;
+};
+
+// What the reporting thread has written so far.
+struct progress {
+  /// The first file in list order whose line is not yet complete.
+  std::size_t next = 0;
+  /// Its "Calculating sha1 for" text is written already.
+  bool next_begun = false;
+  /// A terminal shows every write at once; elsewhere lines gather.
+  bool at_once = false;
+  std::chrono::steady_clock::time_point flushed;
 };
 
 // One reader of the pass, with its own files, lanes and share of the buffer.
@@ -188,6 +209,7 @@ void start_job(pass_state* state, std::size_t job,
   file_record& record = (*state->plan->files)[job];
   if (!same_unchanged_file(record.state, opened->state)) record.changed = true;
   record.state = opened->state;
+  state->plan->outcomes[job] = outcome::reading;
   lane added;
   added.job = job;
   added.file = opened->number;
@@ -310,25 +332,49 @@ void end_files(pass_state* state) {
       state->lanes.end());
 }
 
-void report(const scanned_directory& scanned, const file_record& record,
-            outcome result) {
-  const std::string name = full_name_of(scanned, record.entry);
-  write_text("Calculating sha1 for " + name + " ...");
+void write_begun(const scanned_directory& scanned, const file_record& record) {
+  write_text("Calculating sha1 for " + full_name_of(scanned, record.entry) +
+             " ...");
+}
+
+void write_settled(const scanned_directory& scanned, const file_record& record,
+                   outcome result) {
   if (result == outcome::open_failed)
-    write_line("Error opening : " + name);
+    write_line("Error opening : " + full_name_of(scanned, record.entry));
   else if (result == outcome::read_failed)
-    write_line("Error reading : " + name);
+    write_line("Error reading : " + full_name_of(scanned, record.entry));
   else
     write_line(" ( " + hex_digest(record.digest) + " ) done.");
 }
 
-// Reports the settled files at the head of the list.
-void report_settled(const pass_plan& plan, std::size_t* next_report) {
-  while (*next_report < plan.files->size() &&
-         plan.outcomes[*next_report] != outcome::waiting) {
-    const std::size_t job = (*next_report)++;
-    report(*plan.scanned, (*plan.files)[job], plan.outcomes[job]);
+// Lines gathered for a file or a pipe wait no more than this for their
+// reader; one clock read per round keeps that off the cost of each line.
+constexpr std::chrono::seconds longest_hold{1};
+
+void flush_when_due(progress* shown) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - shown->flushed < longest_hold) return;
+  flush_output();
+  shown->flushed = now;
+}
+
+// Reports the files at the head of the list whose outcome is known. On a
+// terminal the next file's line starts as soon as it is being read, so
+// that a long read shows which file it is; elsewhere each line is written
+// whole, so that a run that ends abnormally leaves no part of one.
+void report_settled(const pass_plan& plan, progress* shown) {
+  const file_list& files = *plan.files;
+  for (; shown->next < files.size(); ++shown->next, shown->next_begun = false) {
+    const outcome result = plan.outcomes[shown->next];
+    if (result == outcome::waiting ||
+        (result == outcome::reading && !shown->at_once))
+      break;
+    if (!shown->next_begun) write_begun(*plan.scanned, files[shown->next]);
+    shown->next_begun = true;
+    if (result == outcome::reading) break;
+    write_settled(*plan.scanned, files[shown->next], result);
   }
+  flush_when_due(shown);
 }
 
 // A file that could not be opened or read leaves the run.
@@ -340,10 +386,23 @@ void remove_unread(const pass_plan& plan) {
   files.resize(kept);
 }
 
+// Tells the reporter what this reader started or ended: the reporting
+// reader writes it itself, the other wakes the reporter if it waits.
+void tell_reporter(pass_plan* plan, progress* shown) {
+  if (shown != nullptr) {
+    report_settled(*plan, shown);
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(plan->changing);
+    ++plan->changes;
+  }
+  plan->changed.notify_one();
+}
+
 // Reads batches until none is left or another reader failed. The reader
-// that reports (`next_report` set) does so between its rounds.
-void read_batches(pass_plan* plan, std::size_t buffer_size,
-                  std::size_t* next_report) {
+// that reports (`shown` set) does so between its rounds.
+void read_batches(pass_plan* plan, std::size_t buffer_size, progress* shown) {
   pass_state state;
   state.plan = plan;
   state.buffer = make_page_buffer(buffer_size);
@@ -351,16 +410,58 @@ void read_batches(pass_plan* plan, std::size_t buffer_size,
   try {
     for (;;) {
       admit_batches(&state);
-      if (next_report != nullptr) report_settled(*plan, next_report);
+      tell_reporter(plan, shown);
       if (state.lanes.empty() || plan->stopping) return;
       read_round(&state);
       hash_round(&state);
       end_files(&state);
-      if (next_report != nullptr) report_settled(*plan, next_report);
+      tell_reporter(plan, shown);
     }
   } catch (...) {
     plan->stopping = true;
     throw;
+  }
+}
+
+void end_second(pass_plan* plan) {
+  {
+    const std::lock_guard<std::mutex> lock(plan->changing);
+    plan->second_done = true;
+  }
+  plan->changed.notify_one();
+}
+
+void read_as_second(pass_plan* plan, std::size_t buffer_size) {
+  try {
+    read_batches(plan, buffer_size, nullptr);
+  } catch (...) {
+    end_second(plan);
+    throw;
+  }
+  end_second(plan);
+}
+
+// Its own files read, the reporter goes on reporting those of the second
+// reader until it ends, waking for each of its rounds and, so that no
+// gathered line waits longer, when the next flush is due.
+void report_until_second_ends(pass_plan* plan, progress* shown) {
+  std::unique_lock<std::mutex> lock(plan->changing);
+  for (;;) {
+    const std::uint64_t seen = plan->changes;
+    const bool ended = plan->second_done;
+    lock.unlock();
+    try {
+      report_settled(*plan, shown);
+    } catch (...) {
+      // Output failed: the second reader's remaining files are of no use.
+      plan->stopping = true;
+      throw;
+    }
+    if (ended) return;
+    lock.lock();
+    plan->changed.wait_until(lock, shown->flushed + longest_hold, [&] {
+      return plan->changes != seen || plan->second_done;
+    });
   }
 }
 
@@ -369,7 +470,10 @@ void read_batches(pass_plan* plan, std::size_t buffer_size,
 void read_every_file(const scanned_directory& scanned, file_list* files) {
   pass_plan plan;
   start_plan(&plan, scanned, files);
-  std::size_t next_report = 0;
+  progress shown;
+  shown.at_once = writes_show_at_once();
+  // The lines before the pass go out as it starts.
+  shown.flushed = std::chrono::steady_clock::now() - longest_hold;
   {
     // A second reader, where there is a second core, reads batches
     // alongside the calling thread: most of a small file's cost is the
@@ -377,14 +481,15 @@ void read_every_file(const scanned_directory& scanned, file_list* files) {
     second_thread second;
     const bool shared =
         plan.batches.size() >= 2 && start_second(&second, [&plan] {
-          read_batches(&plan, read_buffer_size / most_readers, nullptr);
+          read_as_second(&plan, read_buffer_size / most_readers);
         });
     read_batches(&plan,
                  shared ? read_buffer_size / most_readers : read_buffer_size,
-                 &next_report);
+                 &shown);
+    if (shared) report_until_second_ends(&plan, &shown);
     finish_second(&second);
   }
-  report_settled(plan, &next_report);
+  report_settled(plan, &shown);
   remove_unread(plan);
 }
 
