@@ -88,12 +88,6 @@ void list_entries(const directory& held,
 /// identity and change time empty.
 std::optional<file_state> query_entry(const directory& held, const char* entry);
 
-/// As query_entry for each of `entries`: one result per entry, in order. The
-/// queries are independent of each other, so where the system has a second
-/// core a long list is shared out between two threads.
-std::vector<std::optional<file_state>> query_entries(
-    const directory& held, const std::vector<const char*>& entries);
-
 /// As query_entry, with the identity and change time on every system, and
 /// asked of the file system itself rather than of attributes it may have
 /// cached (network and FUSE file systems).

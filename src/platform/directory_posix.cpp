@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <thread>
 
 #include "platform/directory_posix.h"
 
@@ -47,29 +45,6 @@ bool is_directory_entry(int dir_fd, const dirent& entry) {
   // A link to a directory is passed over like the directory itself.
   struct stat st;
   return fstatat(dir_fd, entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Fewer entries than this are all queried on the calling thread: starting a
-// thread costs about as much as a few dozen queries.
-constexpr std::size_t entries_worth_a_thread = 256;
-
-// Entries a thread takes at a time from the shared list.
-constexpr std::size_t entries_per_take = 64;
-
-// Queries runs of entries taken from `next` on until none is left. Threads
-// that take from one counter share the list by how fast each gets on, so a
-// helper kept waiting by a busy core leaves its share to the others.
-void query_shared(const directory& held,
-                  const std::vector<const char*>& entries,
-                  std::atomic<std::size_t>* next,
-                  std::vector<std::optional<file_state>>* states) {
-  for (;;) {
-    const std::size_t first = next->fetch_add(entries_per_take);
-    if (first >= entries.size()) return;
-    const std::size_t end = std::min(entries.size(), first + entries_per_take);
-    for (std::size_t i = first; i < end; ++i)
-      (*states)[i] = query_entry(held, entries[i]);
-  }
 }
 
 // statx rather than fstat: AT_STATX_FORCE_SYNC makes a network or FUSE file
@@ -183,28 +158,6 @@ std::optional<file_state> query_entry(const directory& held,
       !S_ISREG(st.st_mode))
     return std::nullopt;
   return state_from(st);
-}
-
-// A query's cost is the kernel's lookup of the name, which a second core
-// does alongside the first. Each query still reads the clock just before
-// its own lookup.
-std::vector<std::optional<file_state>> query_entries(
-    const directory& held, const std::vector<const char*>& entries) {
-  static const bool several_cores = std::thread::hardware_concurrency() > 1;
-  std::vector<std::optional<file_state>> states(entries.size());
-  std::atomic<std::size_t> next{0};
-  std::thread helper;
-  if (several_cores && entries.size() >= entries_worth_a_thread) {
-    try {
-      helper = std::thread(query_shared, std::cref(held), std::cref(entries),
-                           &next, &states);
-    } catch (const std::system_error&) {
-      // No thread to be had: this one queries them all.
-    }
-  }
-  query_shared(held, entries, &next, &states);
-  if (helper.joinable()) helper.join();
-  return states;
 }
 
 std::optional<file_state> inspect_entry(const directory& held,

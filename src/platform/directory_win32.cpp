@@ -157,14 +157,6 @@ std::optional<file_state> query_entry(const directory& held,
   return state;
 }
 
-std::vector<std::optional<file_state>> query_entries(
-    const directory& held, const std::vector<const char*>& entries) {
-  std::vector<std::optional<file_state>> states;
-  states.reserve(entries.size());
-  for (const char* entry : entries) states.push_back(query_entry(held, entry));
-  return states;
-}
-
 std::optional<file_state> inspect_entry(const directory& held,
                                         const char* entry) {
   // Attributes only: such an open never conflicts with another program's,

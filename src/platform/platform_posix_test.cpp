@@ -48,48 +48,6 @@ TEST(PosixDirectory, GivesStatesOfRegularFilesOnly) {
     EXPECT_FALSE(query_entry(*held, name)) << name;
 }
 
-// Long enough to be shared out between threads; each file's size is its
-// place, so a state given for the wrong entry shows.
-TEST(PosixDirectory, QueriesManyEntriesAsOneByOne) {
-  temp_dir dir;
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < 600; ++i) {
-    names.push_back("f" + std::to_string(i));
-    write_file(dir, names.back(), std::string(i, 'x'), 1000 + i);
-  }
-  write_file(dir, "sub/x", "", 1000);
-  ASSERT_EQ(0, symlink("f1", full_name(dir, "link").c_str()));
-  ASSERT_EQ(0, mkfifo(full_name(dir, "pipe").c_str(), 0600));
-  for (const char* odd : {"link", "pipe", "sub", "gone"}) {
-    names.insert(names.begin() + 3, odd);
-    names.insert(names.end() - 3, odd);
-  }
-  const directory_handle held = held_directory(dir);
-  std::vector<const char*> entries;
-  for (const std::string& name : names) entries.push_back(name.c_str());
-
-  const std::vector<std::optional<file_state>> states =
-      query_entries(*held, entries);
-
-  ASSERT_EQ(entries.size(), states.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::optional<file_state> one = query_entry(*held, entries[i]);
-    ASSERT_EQ(bool(one), bool(states[i])) << entries[i];
-    if (!one) continue;
-    EXPECT_EQ(std::stoul(names[i].substr(1)), states[i]->size);
-    EXPECT_TRUE(states[i]->has_identity && states[i]->has_change_time);
-    EXPECT_TRUE(same_unchanged_file(*one, *states[i])) << entries[i];
-    EXPECT_TRUE(one->identity == states[i]->identity) << entries[i];
-  }
-  EXPECT_TRUE(query_entries(*held, {}).empty());
-  const std::vector<std::optional<file_state>> few =
-      query_entries(*held, {"pipe", "f7"});
-  ASSERT_EQ(2u, few.size());
-  EXPECT_FALSE(few[0]);
-  ASSERT_TRUE(few[1]);
-  EXPECT_EQ(7u, few[1]->size);
-}
-
 TEST(PosixDirectory, OrdersTimesBeyondTheNanosecondRange) {
   // Nanoseconds since 1970 overflow 64 bits after 2262 and before 1677; a
   // wrapped or saturated time made a newer file look older or equal, so the

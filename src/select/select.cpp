@@ -1,10 +1,13 @@
 #include "select/select.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "select/two_threads.h"
 
 // A million files take about a hundred times their number in bytes; the
 // record is most of it.
@@ -16,6 +19,45 @@ namespace {
 // threads, few enough that the states wait for their records in little
 // memory.
 constexpr std::size_t entries_queried_together = 4096;
+
+// Fewer entries than this are all queried on the calling thread: starting a
+// thread costs about as much as a few dozen queries.
+constexpr std::size_t entries_worth_a_thread = 256;
+
+// Entries a thread takes at a time from the shared list.
+constexpr std::size_t entries_per_take = 64;
+
+using entry_states = std::vector<std::optional<file_state>>;
+
+// Queries runs of entries taken from `next` on until none is left. Threads
+// that take from one counter share the list by how fast each gets on, so a
+// helper kept waiting by a busy core leaves its share to the other. Each
+// state is written by the one thread that took its entry.
+void query_shared(const directory& held,
+                  const std::vector<const char*>& entries,
+                  std::atomic<std::size_t>* next, entry_states* states) {
+  for (;;) {
+    const std::size_t first = next->fetch_add(entries_per_take);
+    if (first >= entries.size()) return;
+    const std::size_t end = std::min(entries.size(), first + entries_per_take);
+    for (std::size_t i = first; i < end; ++i)
+      (*states)[i] = query_entry(held, entries[i]);
+  }
+}
+
+// A query's cost is the system's lookup of the name, which a second core
+// does alongside the first.
+entry_states query_all(const directory& held,
+                       const std::vector<const char*>& entries) {
+  entry_states states(entries.size());
+  std::atomic<std::size_t> next{0};
+  second_thread second;
+  if (entries.size() >= entries_worth_a_thread)
+    start_second(&second, [&] { query_shared(held, entries, &next, &states); });
+  query_shared(held, entries, &next, &states);
+  finish_second(&second);
+  return states;
+}
 
 // Marks every record of each group of equal keys except the one the age rule
 // keeps: the same marks as applying the rule to every pair of the group.
@@ -64,8 +106,7 @@ file_list build_file_list(const scanned_directory& scanned) {
   // A directory that was not found has no handle, and no names to ask about.
   const auto add_records = [&] {
     if (names.empty()) return;
-    const std::vector<std::optional<file_state>> states =
-        query_entries(*scanned.held, names);
+    const entry_states states = query_all(*scanned.held, names);
     for (std::size_t i = 0; i < names.size(); ++i) {
       // Gone since the listing, or not a regular file.
       if (!states[i] || files.size() == most_records - 1) continue;

@@ -117,6 +117,36 @@ TEST(BuildFileList, LeavesOutOnlyTheNamesThatAreNotRegularFiles) {
   EXPECT_LT(files.front().state.write_time, files.back().state.write_time);
 }
 
+// Long enough to be shared out between two threads; each file's size is
+// its place, so a state given to the wrong entry shows.
+TEST(BuildFileList, GivesEachRecordItsOwnStateOnTwoThreads) {
+  temp_dir dir;
+  scanned_directory scanned;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < 600; ++i) {
+    names.push_back("f" + std::to_string(i));
+    write_file(dir, names.back(), std::string(i, 'x'), 1000);
+  }
+  write_file(dir, "sub/x", "", 1000);
+  scanned.held = open_directory(dir.path);
+  ASSERT_TRUE(scanned.held);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i == 3 || i == 597) {
+      keep_name(&scanned.entries, "sub");
+      keep_name(&scanned.entries, "gone");
+    }
+    keep_name(&scanned.entries, names[i].c_str());
+  }
+
+  const file_list files = build_file_list(scanned);
+
+  EXPECT_EQ(names, names_of(files));
+  for (const file_record& record : files)
+    EXPECT_EQ(std::stoul(std::string(record.entry).substr(1)),
+              record.state.size)
+        << record.entry;
+}
+
 TEST(ContentPass, MarksByDigestAcrossBatches) {
   // Two files with one digest but other bytes, and a copy of the first: the
   // digest groups all three (the deletion's own reading tells them apart).
