@@ -2,13 +2,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "console/console.h"
