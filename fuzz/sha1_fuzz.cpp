@@ -35,7 +35,7 @@ void require(bool condition) {
 void digest_whole(const fuzz_input& input, unsigned char* digest) {
   sha1_context context;
   sha1_start(&context);
-  sha1_update(&context, input.message, static_cast<std::uint32_t>(input.size));
+  sha1_update(&context, input.message, input.size);
   sha1_finish(&context, digest);
 }
 
@@ -46,12 +46,10 @@ void digest_split(const fuzz_input& input, unsigned char* digest) {
   for (std::size_t i = 0; i < input.split_count; ++i) {
     const std::size_t piece =
         std::min(piece_length(input.splits[i]), input.size - done);
-    sha1_update(&context, piece ? input.message + done : nullptr,
-                static_cast<std::uint32_t>(piece));
+    sha1_update(&context, piece ? input.message + done : nullptr, piece);
     done += piece;
   }
-  sha1_update(&context, input.message + done,
-              static_cast<std::uint32_t>(input.size - done));
+  sha1_update(&context, input.message + done, input.size - done);
   sha1_finish(&context, digest);
 }
 
@@ -72,8 +70,7 @@ void check_lanes(const fuzz_input& input, const unsigned char* whole) {
               : 64 +
                     piece_length(input.splits[(i + round) % input.split_count]);
       const std::size_t piece = std::min(want, input.size - done[i]);
-      inputs[i] = {&contexts[i], input.message + done[i],
-                   static_cast<std::uint32_t>(piece)};
+      inputs[i] = {&contexts[i], input.message + done[i], piece};
       done[i] += piece;
       any = any || piece > 0;
     }

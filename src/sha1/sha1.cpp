@@ -184,8 +184,7 @@ void sha1_compress_portable(std::uint32_t chain[5], const unsigned char* blocks,
 }
 
 void sha1_start(sha1_context* context) {
-  context->count_low = 0;
-  context->count_high = 0;
+  context->count = 0;
   context->chain[0] = 0x67452301u;
   context->chain[1] = 0xefcdab89u;
   context->chain[2] = 0x98badcfeu;
@@ -193,13 +192,11 @@ void sha1_start(sha1_context* context) {
   context->chain[4] = 0xc3d2e1f0u;
 }
 
-void sha1_update(sha1_context* context, const void* data,
-                 std::uint32_t length) {
+void sha1_update(sha1_context* context, const void* data, std::size_t length) {
   if (length == 0) return;
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  std::uint32_t fill = context->count_low % 64;
-  context->count_low += length;
-  if (context->count_low < length) ++context->count_high;
+  std::size_t fill = static_cast<std::size_t>(context->count % 64);
+  context->count += length;
 
   const sha1_compressor compress = sha1_chosen_compressor();
   if (fill != 0 && length >= 64 - fill) {
@@ -220,18 +217,26 @@ void sha1_update(sha1_context* context, const void* data,
 
 void sha1_finish(sha1_context* context, unsigned char* digest) {
   // The count is in bytes; the padding carries the length in bits, modulo
-  // 2^64, so the top three bits of count_low move into the high word.
+  // 2^64.
+  const std::uint64_t bits = context->count << 3;
   unsigned char length_bytes[8];
-  store_big_endian(context->count_high << 3 | context->count_low >> 29,
-                   length_bytes);
-  store_big_endian(context->count_low << 3, length_bytes + 4);
+  store_big_endian(static_cast<std::uint32_t>(bits >> 32), length_bytes);
+  store_big_endian(static_cast<std::uint32_t>(bits), length_bytes + 4);
 
   // Pad to 56 bytes past a block boundary, always with at least one byte,
   // so that the 8 length bytes complete the last block.
-  const std::uint32_t fill = context->count_low % 64;
+  const std::size_t fill = static_cast<std::size_t>(context->count % 64);
   sha1_update(context, sha1_pad_block, fill < 56 ? 56 - fill : 120 - fill);
   sha1_update(context, length_bytes, sizeof length_bytes);
 
   for (int i = 0; i < 5; ++i)
     store_big_endian(context->chain[i], digest + 4 * i);
+}
+
+void sha1_hex(const unsigned char* bytes, std::size_t size, char* text) {
+  static const char digits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < size; ++i) {
+    text[2 * i] = digits[bytes[i] >> 4];
+    text[2 * i + 1] = digits[bytes[i] & 15];
+  }
 }

@@ -102,25 +102,19 @@ void compress_lanes(lane_blocks* lanes, std::size_t count) {
   }
 }
 
-// The count as sha1_update advances it, for blocks compressed elsewhere.
-void advance_count(sha1_context* context, std::uint32_t length) {
-  context->count_low += length;
-  if (context->count_low < length) ++context->count_high;
-}
-
 // What remains of one input after the bytes that complete its pending
 // block: whole blocks, then a tail of under 64 bytes.
 struct split_input {
   const unsigned char* blocks = nullptr;
-  std::uint32_t whole = 0;
+  std::size_t whole = 0;
 };
 
 split_input complete_pending(const sha1_lane_input& input) {
   const unsigned char* bytes = static_cast<const unsigned char*>(input.data);
-  std::uint32_t length = input.length;
-  const std::uint32_t fill = input.context->count_low % 64;
+  std::size_t length = input.length;
+  const std::size_t fill = static_cast<std::size_t>(input.context->count % 64);
   if (fill != 0 && length != 0) {
-    const std::uint32_t head = std::min(length, 64 - fill);
+    const std::size_t head = std::min(length, 64 - fill);
     sha1_update(input.context, bytes, head);
     bytes += head;
     length -= head;
@@ -159,9 +153,10 @@ void sha1_update_lanes(const sha1_lane_input* inputs, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* data =
         static_cast<const unsigned char*>(inputs[i].data);
-    const std::uint32_t used =
-        static_cast<std::uint32_t>(split[i].blocks - data) + split[i].whole;
-    advance_count(inputs[i].context, split[i].whole);
+    const std::size_t used =
+        static_cast<std::size_t>(split[i].blocks - data) + split[i].whole;
+    // Counted here: the blocks were compressed without sha1_update.
+    inputs[i].context->count += split[i].whole;
     sha1_update(inputs[i].context, data + used, inputs[i].length - used);
   }
 }

@@ -15,7 +15,7 @@ constexpr std::size_t sha1_max_lanes = 16;
 struct sha1_lane_input {
   sha1_context* context = nullptr;
   const void* data = nullptr;  ///< May be null when `length` is 0.
-  std::uint32_t length = 0;
+  std::size_t length = 0;
 };
 
 /// How many messages this CPU hashes fastest at once: 1 when it has nothing

@@ -15,20 +15,15 @@ namespace {
 std::string hex_digest(sha1_context* context) {
   unsigned char digest[sha1_digest_size];
   sha1_finish(context, digest);
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : digest) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
+  std::string text(2 * sha1_digest_size, '?');
+  sha1_hex(digest, sizeof digest, text.data());
   return text;
 }
 
 std::string single_stream_digest(const std::string& message) {
   sha1_context context;
   sha1_start(&context);
-  sha1_update(&context, message.data(),
-              static_cast<std::uint32_t>(message.size()));
+  sha1_update(&context, message.data(), message.size());
   return hex_digest(&context);
 }
 
@@ -54,8 +49,7 @@ std::vector<std::string> lane_digests(const std::vector<std::string>& messages,
     for (std::size_t i = 0; i < messages.size(); ++i) {
       const std::size_t left = messages[i].size() - fed[i];
       const std::size_t length = std::min(left, (*random)() % (piece + 1));
-      inputs[count++] = {&contexts[i], messages[i].data() + fed[i],
-                         static_cast<std::uint32_t>(length)};
+      inputs[count++] = {&contexts[i], messages[i].data() + fed[i], length};
       fed[i] += length;
       more = more || fed[i] < messages[i].size();
     }
@@ -127,8 +121,7 @@ TEST(Sha1UpdateLanes, GivesTheKnownDigestInEveryLane) {
   for (std::size_t i = 0; i < sha1_max_lanes; ++i) {
     sha1_start(&contexts[i]);
     const std::string& message = i % 2 == 0 ? abc : two_blocks;
-    inputs[i] = {&contexts[i], message.data(),
-                 static_cast<std::uint32_t>(message.size())};
+    inputs[i] = {&contexts[i], message.data(), message.size()};
   }
   sha1_update_lanes(inputs, sha1_max_lanes);
   for (std::size_t i = 0; i < sha1_max_lanes; ++i)
@@ -165,7 +158,7 @@ TEST(Sha1UpdateLanes, AcceptsNothingToFeed) {
   const sha1_lane_input empty = {&context, nullptr, 0};
   sha1_update_lanes(&empty, 1);
   sha1_update_lanes(nullptr, 0);
-  EXPECT_EQ(0u, context.count_low);
+  EXPECT_EQ(0u, context.count);
   EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", hex_digest(&context));
 }
 

@@ -15,12 +15,8 @@
 namespace {
 
 std::string hex(const unsigned char* bytes, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
+  std::string text(2 * size, '?');
+  sha1_hex(bytes, size, text.data());
   return text;
 }
 
@@ -33,8 +29,7 @@ std::string finish_hex(sha1_context* context) {
 std::string digest_hex(const std::string& message) {
   sha1_context context;
   sha1_start(&context);
-  sha1_update(&context, message.data(),
-              static_cast<std::uint32_t>(message.size()));
+  sha1_update(&context, message.data(), message.size());
   return finish_hex(&context);
 }
 
@@ -64,12 +59,10 @@ std::string hash_in_pieces(const std::string& message,
   sha1_start(&context);
   std::size_t at = 0;
   for (std::size_t size : piece_sizes) {
-    sha1_update(&context, size == 0 ? nullptr : message.data() + at,
-                static_cast<std::uint32_t>(size));
+    sha1_update(&context, size == 0 ? nullptr : message.data() + at, size);
     at += size;
   }
-  sha1_update(&context, message.data() + at,
-              static_cast<std::uint32_t>(message.size() - at));
+  sha1_update(&context, message.data() + at, message.size() - at);
   return finish_hex(&context);
 }
 
@@ -141,8 +134,7 @@ TEST(Sha1Digest, PadsAtTheBlockEdges) {
     sha1_start(&context);
     sha1_update(&context, pangrams, edge.size);
     EXPECT_EQ(edge.digest, finish_hex(&context)) << edge.size;
-    EXPECT_EQ(edge.padded_size, context.count_low) << edge.size;
-    EXPECT_EQ(0u, context.count_high) << edge.size;
+    EXPECT_EQ(edge.padded_size, context.count) << edge.size;
   }
 }
 
@@ -176,13 +168,13 @@ TEST(Sha1Update, CompressesPendingExactlyWhenTheBlockFills) {
   sha1_update(&context, text.data(), 60);
   sha1_update(&context, nullptr, 0);
   sha1_update(&context, text.data() + 60, 3);
-  EXPECT_EQ(63u, context.count_low);
+  EXPECT_EQ(63u, context.count);
   EXPECT_EQ(chain_hex(initial_chain), chain_hex(context.chain));
   EXPECT_EQ(hex(reinterpret_cast<const unsigned char*>(text.data()), 63),
             pending_hex(context, 0, 63));
 
   sha1_update(&context, text.data() + 63, 1);
-  EXPECT_EQ(64u, context.count_low);
+  EXPECT_EQ(64u, context.count);
   EXPECT_EQ("4aa402add75bf228af1ad4da358bfcc964e929b1",
             chain_hex(context.chain));
 
@@ -191,36 +183,28 @@ TEST(Sha1Update, CompressesPendingExactlyWhenTheBlockFills) {
   EXPECT_EQ("7879", pending_hex(context, 0, 2));
 }
 
-TEST(Sha1Update, CarriesTheCountIntoTheHighWord) {
+TEST(Sha1Update, CountsPastFourGibibytes) {
   const unsigned char block[64] = {};
   sha1_context context;
   sha1_start(&context);
-  context.count_low = 0xffffffc0u;
-  context.count_high = 5;
+  context.count = 0x5ffffffc0u;
   sha1_update(&context, block, 64);
-  EXPECT_EQ(0u, context.count_low);
-  EXPECT_EQ(6u, context.count_high);
+  EXPECT_EQ(0x600000000u, context.count);
 
-  // 62 bytes waiting: the new byte goes behind them, and nothing wraps.
-  context.count_low = 0xfffffffeu;
+  // 48 bytes waiting, 16 fed: the block completes just past the 32-bit
+  // boundary, and the next byte starts a new one.
+  context.count = 0x6fffffff0u;
+  sha1_update(&context, block, 16);
   sha1_update(&context, "z", 1);
-  EXPECT_EQ(0xffffffffu, context.count_low);
-  EXPECT_EQ(6u, context.count_high);
-  EXPECT_EQ("7a", pending_hex(context, 62, 63));
-
-  // 48 bytes waiting, 32 fed: a block completes and 16 bytes wrap past zero.
-  context.count_low = 0xfffffff0u;
-  sha1_update(&context, block, 32);
-  EXPECT_EQ(16u, context.count_low);
-  EXPECT_EQ(7u, context.count_high);
+  EXPECT_EQ(0x700000001u, context.count);
+  EXPECT_EQ("7a", pending_hex(context, 0, 1));
 }
 
-TEST(Sha1Finish, MovesTheTopCountBitsIntoTheHighLengthWord) {
+TEST(Sha1Finish, WritesTheLengthInBitsAcrossBothWords) {
   // 2^32 + 7 * 2^29 bytes are 15 * 2^32 bits.
   sha1_context context;
   sha1_start(&context);
-  context.count_high = 1;
-  context.count_low = 7u << 29;
+  context.count = 0x100000000u + (7u << 29);
   const std::string digest = finish_hex(&context);
 
   // The length bytes complete the last block, so they are left in pending.
@@ -228,8 +212,7 @@ TEST(Sha1Finish, MovesTheTopCountBitsIntoTheHighLengthWord) {
   // The one block 80, 55 zero bytes, 00 00 00 0f 00 00 00 00 from the
   // initial chain.
   EXPECT_EQ("62212240171c263328f36f7a3f6e15d959e17121", digest);
-  EXPECT_EQ((7u << 29) + 64, context.count_low);
-  EXPECT_EQ(1u, context.count_high);
+  EXPECT_EQ(0x100000000u + (7u << 29) + 64, context.count);
 }
 
 TEST(Sha1Compressors, PortableComputesTheFipsBlocks) {
