@@ -27,11 +27,6 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
              ")");
 }
 
-bool operator<(const file_identity& a, const file_identity& b) {
-  if (a.volume != b.volume) return a.volume < b.volume;
-  return a.index < b.index;
-}
-
 // The places in the list of the records of files that had other names (hard
 // links) when queried, sorted by file; usually none.
 using shared_names = std::vector<std::uint32_t>;

@@ -16,6 +16,11 @@ bool operator==(const file_identity& a, const file_identity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
 
+bool operator<(const file_identity& a, const file_identity& b) {
+  if (a.volume != b.volume) return a.volume < b.volume;
+  return a.index < b.index;
+}
+
 bool same_unchanged_file(const file_state& then, const file_state& now) {
   if (then.has_identity && now.has_identity && !(then.identity == now.identity))
     return false;

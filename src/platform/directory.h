@@ -35,6 +35,8 @@ struct file_identity {
   std::uint64_t index = 0;
 };
 bool operator==(const file_identity& a, const file_identity& b);
+/// An order of identities, for sorting and searching them.
+bool operator<(const file_identity& a, const file_identity& b);
 
 /// What is known of a regular file at one moment; enough to tell later that
 /// it is still that file and unchanged. A run keeps one per file, so the
