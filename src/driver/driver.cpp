@@ -6,6 +6,7 @@
 #include "erase/erase.h"
 #include "platform/platform.h"
 #include "scan/scan.h"
+#include "select/content.h"
 #include "select/select.h"
 
 const char termination_notice[] =
@@ -65,9 +66,10 @@ int run_dupsweep(int argc, const char* const* argv) {
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
   scanned_directory scanned = scan_directory(directory_text);
-  file_list files = build_file_list(scanned);
-  size_pass(&files, parsed->mode);
+  file_list files = build_file_list(scanned.held.get(), scanned.entries);
+  remove_unique_sizes(&files);
   if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
+  mark_by_age(&files, parsed->mode);
   erase_marked(scanned, &files, parsed->mode);
   flush_output();
   return exit_success;

@@ -21,8 +21,9 @@ marked_run mark_by_size(const temp_dir& dir) {
   marked_run run;
   run.scanned.held = open_directory(dir.path);
   list_directory(&run.scanned);
-  run.files = build_file_list(run.scanned);
-  size_pass(&run.files, run_mode::size_only);
+  run.files = build_file_list(run.scanned.held.get(), run.scanned.entries);
+  remove_unique_sizes(&run.files);
+  mark_by_age(&run.files, run_mode::size_only);
   return run;
 }
 

@@ -99,14 +99,14 @@ const sha1_digest& digest_of(const file_record& record) {
 
 // Reserved at once: growing by doubling would, for a moment, hold the
 // records twice and a half.
-file_list build_file_list(const scanned_directory& scanned) {
+file_list build_file_list(const directory* held, const entry_names& entries) {
   file_list files;
-  files.reserve(std::min(scanned.entries.count, most_records - 1));
+  files.reserve(std::min(entries.count, most_records - 1));
   std::vector<const char*> names;
   // A directory that was not found has no handle, and no names to ask about.
   const auto add_records = [&] {
     if (names.empty()) return;
-    const entry_states states = query_all(*scanned.held, names);
+    const entry_states states = query_all(*held, names);
     for (std::size_t i = 0; i < names.size(); ++i) {
       // Gone since the listing, or not a regular file.
       if (!states[i] || files.size() == most_records - 1) continue;
@@ -117,7 +117,7 @@ file_list build_file_list(const scanned_directory& scanned) {
     }
     names.clear();
   };
-  for_each_name(scanned.entries, [&](const char* entry) {
+  for_each_name(entries, [&](const char* entry) {
     names.push_back(entry);
     if (names.size() == entries_queried_together) add_records();
   });
@@ -127,7 +127,7 @@ file_list build_file_list(const scanned_directory& scanned) {
 
 // Sizes are counted by sorting a copy of them, which costs a fixed 8 bytes
 // a file however many sizes there are.
-void size_pass(file_list* files, run_mode mode) {
+void remove_unique_sizes(file_list* files) {
   std::vector<std::uint64_t> sizes;
   sizes.reserve(files->size());
   for (const file_record& record : *files) sizes.push_back(record.state.size);
@@ -139,12 +139,13 @@ void size_pass(file_list* files, run_mode mode) {
   };
   files->erase(std::remove_if(files->begin(), files->end(), is_unique),
                files->end());
-  sizes = std::vector<std::uint64_t>();
-  if (mode == run_mode::size_only) mark_all_but_newest(files, size_of);
 }
 
-void mark_equal_digests(file_list* files) {
-  mark_all_but_newest(files, digest_of);
+void mark_by_age(file_list* files, run_mode mode) {
+  if (mode == run_mode::size_only)
+    mark_all_but_newest(files, size_of);
+  else
+    mark_all_but_newest(files, digest_of);
 }
 
 // strcmp compares as unsigned bytes.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/directory.h"
-#include "scan/scan.h"
+#include "scan/entry_names.h"
 #include "sha1/sha1.h"
 
 using sha1_digest = std::array<unsigned char, sha1_digest_size>;
@@ -37,28 +37,22 @@ constexpr std::size_t most_records = 0xffffffff;
 
 enum class run_mode { content_mode, size_only };
 
-/// One record per regular file among the scanned entries, in their order; the
-/// records name their files by the scan's names, so `scanned` must outlive
-/// them. An entry whose state cannot be read (gone since the listing) or that
-/// is not a regular file is left out on its own, silently, and so are the
-/// entries beyond the first most_records - 1 files.
-file_list build_file_list(const scanned_directory& scanned);
+/// One record per regular file among `entries` of the directory `held`, in
+/// their order; the records point to the names in `entries`, which must
+/// outlive them. An entry whose state cannot be read (gone since the
+/// listing) or that is not a regular file is left out on its own, silently,
+/// and so are the entries beyond the first most_records - 1 files. `held`
+/// may be null only when `entries` is empty.
+file_list build_file_list(const directory* held, const entry_names& entries);
 
-/// Removes every record whose size no other record shares. In size_only mode
-/// it also marks every record of each size group but the newest.
-void size_pass(file_list* files, run_mode mode);
+/// Removes every record whose size no other record shares.
+void remove_unique_sizes(file_list* files);
 
 /// True when the age rule keeps `a` rather than `b`: the newer of the two;
 /// for equal times, the one whose name sorts last as unsigned bytes.
 bool is_kept_over(const file_record& a, const file_record& b);
 
-/// Marks every record of each group of equal digests but the newest, by the
-/// age rule; sizes are not compared.
-void mark_equal_digests(file_list* files);
-
-/// Hashes every record's file, printing one progress line each, removes the
-/// records whose file cannot be opened or read, and marks every record of
-/// each equal-digest group but the newest. Files of one size are read side
-/// by side. Throws std::system_error when the system fails the reading as a
-/// whole or has no descriptor left to give.
-void content_pass(const scanned_directory& scanned, file_list* files);
+/// Marks every record of each group but the one the age rule keeps: groups
+/// of equal size in size_only mode, of equal digest in content_mode (sizes
+/// are not compared there; the deletion's own check compares them).
+void mark_by_age(file_list* files, run_mode mode);

@@ -1,6 +1,5 @@
 #include "select/select.h"
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -62,7 +61,8 @@ TEST(SizePass, KeepsOnlySharedSizesAndMarksAllButTheNewest) {
   file_list files = {test_record("d/x5", 10, 5), test_record("d/solo", 11, 9),
                      test_record("d/y5", 10, 5), test_record("d/z3", 10, 3),
                      test_record("d/e1", 0, 1),  test_record("d/e2", 0, 1)};
-  size_pass(&files, run_mode::size_only);
+  remove_unique_sizes(&files);
+  mark_by_age(&files, run_mode::size_only);
 
   EXPECT_EQ((std::vector<std::string>{"d/x5", "d/y5", "d/z3", "d/e1", "d/e2"}),
             names_of(files));
@@ -70,18 +70,17 @@ TEST(SizePass, KeepsOnlySharedSizesAndMarksAllButTheNewest) {
             marked_names(files));
 }
 
-TEST(SizePass, ComparesBothHalvesOfTheSizeAndMarksNothingByContent) {
+TEST(SizePass, ComparesBothHalvesOfTheSize) {
   file_list files = {test_record("d/a", 0x100000005, 1),
                      test_record("d/b", 0x200000005, 2),
                      test_record("d/c", 5, 3)};
-  size_pass(&files, run_mode::size_only);
+  remove_unique_sizes(&files);
   EXPECT_TRUE(files.empty());
 
   files = {test_record("d/a", 0x100000005, 1),
            test_record("d/b", 0x100000005, 2)};
-  size_pass(&files, run_mode::content_mode);
+  remove_unique_sizes(&files);
   EXPECT_EQ((std::vector<std::string>{"d/a", "d/b"}), names_of(files));
-  EXPECT_TRUE(marked_names(files).empty());
 }
 
 TEST(EqualDigests, MarkAllButTheNewestOfEachDigest) {
@@ -92,7 +91,7 @@ TEST(EqualDigests, MarkAllButTheNewestOfEachDigest) {
   (it++)->digest[0] = 2;
   (it++)->digest[0] = 3;
   it->digest[0] = 1;
-  mark_equal_digests(&files);
+  mark_by_age(&files, run_mode::content_mode);
   EXPECT_EQ((std::vector<std::string>{"d/a"}), marked_names(files));
   EXPECT_STREQ("d/d", files[files.front().keeper].entry);
 }
@@ -102,14 +101,13 @@ TEST(BuildFileList, LeavesOutOnlyTheNamesThatAreNotRegularFiles) {
   write_file(dir, "a", "abc", 1000);
   write_file(dir, "c", "12345", 3000);
   write_file(dir, "sub/x", "", 1000);
-  scanned_directory scanned;
-  scanned.held = open_directory(dir.path);
-  ASSERT_TRUE(scanned.held);
+  const directory_handle held = open_directory(dir.path);
+  ASSERT_TRUE(held);
+  entry_names entries;
   // A name gone since the listing must not hide the names after it.
-  for (const char* name : {"a", "gone", "sub", "c"})
-    keep_name(&scanned.entries, name);
+  for (const char* name : {"a", "gone", "sub", "c"}) keep_name(&entries, name);
 
-  const file_list files = build_file_list(scanned);
+  const file_list files = build_file_list(held.get(), entries);
 
   EXPECT_EQ((std::vector<std::string>{"a", "c"}), names_of(files));
   EXPECT_EQ(3u, files.front().state.size);
@@ -121,66 +119,28 @@ TEST(BuildFileList, LeavesOutOnlyTheNamesThatAreNotRegularFiles) {
 // its place, so a state given to the wrong entry shows.
 TEST(BuildFileList, GivesEachRecordItsOwnStateOnTwoThreads) {
   temp_dir dir;
-  scanned_directory scanned;
   std::vector<std::string> names;
   for (std::size_t i = 0; i < 600; ++i) {
     names.push_back("f" + std::to_string(i));
     write_file(dir, names.back(), std::string(i, 'x'), 1000);
   }
   write_file(dir, "sub/x", "", 1000);
-  scanned.held = open_directory(dir.path);
-  ASSERT_TRUE(scanned.held);
+  const directory_handle held = open_directory(dir.path);
+  ASSERT_TRUE(held);
+  entry_names entries;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (i == 3 || i == 597) {
-      keep_name(&scanned.entries, "sub");
-      keep_name(&scanned.entries, "gone");
+      keep_name(&entries, "sub");
+      keep_name(&entries, "gone");
     }
-    keep_name(&scanned.entries, names[i].c_str());
+    keep_name(&entries, names[i].c_str());
   }
 
-  const file_list files = build_file_list(scanned);
+  const file_list files = build_file_list(held.get(), entries);
 
   EXPECT_EQ(names, names_of(files));
   for (const file_record& record : files)
     EXPECT_EQ(std::stoul(std::string(record.entry).substr(1)),
               record.state.size)
         << record.entry;
-}
-
-TEST(ContentPass, MarksByDigestAcrossBatches) {
-  // Two files with one digest but other bytes, and a copy of the first: the
-  // digest groups all three (the deletion's own reading tells them apart).
-  // 300 small files of one size besides: more than are read side by side,
-  // so they are read in several batches, pairs split between them.
-  temp_dir dir;
-  write_file(dir, "m1", test_data("sha-mbles-1.bin"), 1000);
-  write_file(dir, "m2", test_data("sha-mbles-2.bin"), 2000);
-  write_file(dir, "m1.copy", test_data("sha-mbles-1.bin"), 3000);
-  for (int i = 0; i < 300; ++i)
-    write_file(dir, "s" + std::to_string(i), std::to_string(1000 + i / 2) + "x",
-               1000);
-  scanned_directory scanned;
-  scanned.held = open_directory(dir.path);
-  ASSERT_TRUE(scanned.held);
-  list_directory(&scanned);
-  file_list files = build_file_list(scanned);
-
-  testing::internal::CaptureStdout();
-  content_pass(scanned, &files);
-  testing::internal::GetCapturedStdout();
-
-  std::map<std::string, const file_record*> by_name;
-  for (const file_record& record : files) by_name[record.entry] = &record;
-  ASSERT_EQ(303u, by_name.size());
-  EXPECT_EQ(by_name["m1"]->digest, by_name["m2"]->digest);
-  EXPECT_TRUE(by_name["m1"]->erase_mark && by_name["m2"]->erase_mark);
-  EXPECT_STREQ("m1.copy", files[by_name["m2"]->keeper].entry);
-  for (int i = 0; i < 300; i += 2) {
-    // Equal times: the name that sorts last is kept.
-    const file_record& first = *by_name["s" + std::to_string(i)];
-    const file_record& second = *by_name["s" + std::to_string(i + 1)];
-    EXPECT_TRUE(first.erase_mark) << i;
-    EXPECT_FALSE(second.erase_mark) << i;
-    EXPECT_EQ(&second, &files[first.keeper]) << i;
-  }
 }

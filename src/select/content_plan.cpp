@@ -1,0 +1,90 @@
+#include "select/content_plan.h"
+
+#include <algorithm>
+
+#include "platform/page_buffer.h"
+
+namespace {
+
+// Descriptors left to the rest of the run when the readers' share is sized:
+// the standard streams, the held directory, a ring each, the two files read
+// again before a deletion, and a margin for the C library.
+constexpr std::size_t descriptors_kept_back = 16;
+
+// The kernel's cost of a read is paid per call and per page: reading large
+// files in many short slices, side by side, costs it several times what a
+// plain reader pays for the same bytes in long reads. So files of `size`
+// are read no more side by side than leaves each a slice of this length, or
+// of the whole file where it is shorter; small files still share one batch.
+constexpr std::size_t shortest_slice = 131072;
+
+std::uint32_t most_lanes_for(std::uint64_t size, std::size_t side_by_side) {
+  const std::uint64_t pages = (size + page_alignment - 1) / page_alignment;
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(pages, 1) * page_alignment, shortest_slice));
+  return static_cast<std::uint32_t>(std::clamp<std::size_t>(
+      read_buffer_size / most_readers / wanted, 1, side_by_side));
+}
+
+// Adds the batches of one size group, at most most_lanes_for jobs each.
+void add_batches(const file_list& files, std::size_t side_by_side, batch group,
+                 content_plan* plan) {
+  const std::uint32_t most_lanes =
+      most_lanes_for(files[plan->order[group.first]].state.size, side_by_side);
+  for (std::uint32_t at = group.first; at < group.end;) {
+    const std::uint32_t end = std::min(group.end, at + most_lanes);
+    plan->batches.push_back({at, end, most_lanes});
+    at = end;
+  }
+}
+
+// One sort of the places by size finds the groups, at 4 bytes a file.
+std::vector<std::uint32_t> places_by_size(const file_list& files) {
+  std::vector<std::uint32_t> order(files.size());
+  for (std::uint32_t place = 0; place < order.size(); ++place)
+    order[place] = place;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (files[a].state.size != files[b].state.size)
+      return files[a].state.size < files[b].state.size;
+    return a < b;
+  });
+  return order;
+}
+
+std::vector<batch> size_groups(const file_list& files,
+                               const std::vector<std::uint32_t>& order) {
+  std::vector<batch> groups;
+  for (std::uint32_t at = 0; at < order.size();) {
+    std::uint32_t end = at + 1;
+    while (end < order.size() &&
+           files[order[end]].state.size == files[order[at]].state.size)
+      ++end;
+    groups.push_back({at, end});
+    at = end;
+  }
+  std::sort(groups.begin(), groups.end(),
+            [&](batch a, batch b) { return order[a.first] < order[b.first]; });
+  return groups;
+}
+
+}  // namespace
+
+// Every reader's share of the buffer holds a page for each file it reads.
+static_assert(read_buffer_size / most_readers >=
+                  most_side_by_side * page_alignment,
+              "slices smaller than a page");
+
+content_plan plan_content(const file_list& files, std::size_t side_by_side) {
+  content_plan plan;
+  plan.order = places_by_size(files);
+  for (const batch& group : size_groups(files, plan.order))
+    add_batches(files, side_by_side, group, &plan);
+  return plan;
+}
+
+std::size_t side_by_side_allowed(std::size_t descriptor_limit) {
+  const std::size_t spare = descriptor_limit > descriptors_kept_back
+                                ? descriptor_limit - descriptors_kept_back
+                                : 0;
+  return std::clamp<std::size_t>(spare / most_readers, 1, most_side_by_side);
+}
