@@ -1,38 +1,9 @@
-#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
-
-namespace {
-
-// The progress lines of `digests` (name to hex digest) in listing order.
-std::string digest_lines(const temp_dir& dir,
-                         const std::map<std::string, std::string>& digests) {
-  std::vector<std::string> names;
-  for (const auto& entry : digests) names.push_back(entry.first);
-  std::string lines = "Calculating sha1 ...\n";
-  for (const std::string& name : in_listing_order(dir, names))
-    lines += "Calculating sha1 for " + full_name(dir, name) + " ... ( " +
-             digests.at(name) + " ) done.\n";
-  return lines;
-}
-
-std::string erasing_lines(const temp_dir& dir,
-                          const std::vector<std::string>& names) {
-  std::string lines;
-  for (const std::string& name : in_listing_order(dir, names))
-    lines += "Erasing : " + full_name(dir, name) + "\n";
-  return lines;
-}
-
-const char empty_digest[] = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
-const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
-const char world_digest[] = "7c211433f02071597741e6ff5a8ea34789abbf43";
-
-}  // namespace
 
 TEST(ContentRun, ErasesOnlyTrueDuplicatesButTheNewest) {
   temp_dir dir;
@@ -96,7 +67,7 @@ TEST(ContentRun, HashesLargeFilesInChunksAndOddNamesByteForByte) {
   const std::string digest = "3abb2890679d5226683cb021167059cfb2fdcadb";
   const std::string expected =
       working_in(dir, digest_lines(dir, {{blank, digest}, {accented, digest}}) +
-                          "Erasing : " + full_name(dir, blank) + "\n");
+                          erasing(dir, blank));
 
   const run_result run = run_program({dir.path});
 

@@ -102,3 +102,47 @@ std::string working_in(const temp_dir& dir, const std::string& rest) {
   return "\nWorking in directory: " +
          fs::path(dir.path).make_preferred().string() + "\n\n" + rest;
 }
+
+const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
+const char world_digest[] = "7c211433f02071597741e6ff5a8ea34789abbf43";
+const char empty_digest[] = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+std::string done_with(const std::string& digest) {
+  return " ( " + digest + " ) done.";
+}
+
+std::string digest_line(const temp_dir& dir, const std::string& name,
+                        const std::string& ending) {
+  return "Calculating sha1 for " + full_name(dir, name) + " ..." + ending +
+         "\n";
+}
+
+std::string digest_lines(const temp_dir& dir,
+                         const std::map<std::string, std::string>& digests) {
+  std::vector<std::string> names;
+  for (const auto& entry : digests) names.push_back(entry.first);
+  std::string lines = "Calculating sha1 ...\n";
+  for (const std::string& name : in_listing_order(dir, names))
+    lines += digest_line(dir, name, done_with(digests.at(name)));
+  return lines;
+}
+
+std::string erasing(const temp_dir& dir, const std::string& name) {
+  return "Erasing : " + full_name(dir, name) + "\n";
+}
+
+std::string erasing_lines(const temp_dir& dir,
+                          const std::vector<std::string>& names) {
+  std::string lines;
+  for (const std::string& name : in_listing_order(dir, names))
+    lines += erasing(dir, name);
+  return lines;
+}
+
+std::size_t lines_starting(const std::string& out, const std::string& start) {
+  std::size_t lines = 0;
+  for (std::size_t at = out.find("\n" + start); at != std::string::npos;
+       at = out.find("\n" + start, at + 1))
+    ++lines;
+  return lines;
+}

@@ -1,7 +1,9 @@
 // Runs the built program in temporary directories and reads back what it did.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,35 @@ std::string read_file(const std::string& path);
 
 /// The standard output of a run that scanned `dir` and then wrote `rest`.
 std::string working_in(const temp_dir& dir, const std::string& rest);
+
+/// The digests of "hello", "world" and the empty file.
+extern const char hello_digest[];
+extern const char world_digest[];
+extern const char empty_digest[];
+
+/// The ending of a progress line for a file read whole.
+std::string done_with(const std::string& digest);
+
+/// The progress line of `name` in `dir.path`, ended by `ending`.
+std::string digest_line(const temp_dir& dir, const std::string& name,
+                        const std::string& ending);
+
+/// "Calculating sha1 ..." and the progress lines of `digests` (name to
+/// digest), in listing order.
+std::string digest_lines(const temp_dir& dir,
+                         const std::map<std::string, std::string>& digests);
+
+/// The line that announces the deletion of `name` in `dir.path`.
+std::string erasing(const temp_dir& dir, const std::string& name);
+
+/// The lines that announce the deletion of `names`, in listing order; they
+/// must still be there.
+std::string erasing_lines(const temp_dir& dir,
+                          const std::vector<std::string>& names);
+
+/// The lines of `out` that start with `start`, counted; `out` starts with
+/// an empty line, as every run's output does.
+std::size_t lines_starting(const std::string& out, const std::string& start);
 
 /// While it lives, the file at `path` is one whose deletion the system
 /// refuses (read-only on Windows, immutable on POSIX). The destructor gives

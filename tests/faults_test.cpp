@@ -20,8 +20,6 @@
 
 namespace {
 
-const char hello_digest[] = "aaf4c61ddcc5e8a2dabede0f3b482cd9aea9434d";
-
 // In the sanitizer build the shim may come before the sanitizer's runtime,
 // and the leak check cannot run under strace; neither changes what is tested.
 const char sanitizer_options[] =
@@ -63,16 +61,6 @@ run_options with_fault(const temp_dir& dir, const fault& injected,
   return options;
 }
 
-std::string digest_line(const temp_dir& dir, const std::string& name,
-                        const std::string& ending) {
-  return "Calculating sha1 for " + full_name(dir, name) + " ..." + ending +
-         "\n";
-}
-
-std::string erasing(const temp_dir& dir, const std::string& name) {
-  return "Erasing : " + full_name(dir, name) + "\n";
-}
-
 bool make_sparse(const std::string& path, std::uint64_t size,
                  std::int64_t write_time) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -81,14 +69,6 @@ bool make_sparse(const std::string& path, std::uint64_t size,
   close(fd);
   const timespec times[2] = {{write_time, 0}, {write_time, 0}};
   return sized && utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-}
-
-std::size_t lines_starting(const std::string& out, const std::string& start) {
-  std::size_t lines = 0;
-  for (std::size_t at = out.find("\n" + start); at != std::string::npos;
-       at = out.find("\n" + start, at + 1))
-    ++lines;
-  return lines;
 }
 
 // A small file system of `kind` mounted on `dir.path` for one test: "exfat"
@@ -171,7 +151,7 @@ TEST(FaultRun, DeletesOnlyWhatIsStillAProvenCopy) {
     std::set<std::string> left;
     std::string moved;  // what the moved file holds
   };
-  const std::string ok = std::string(" ( ") + hello_digest + " ) done.";
+  const std::string ok = done_with(hello_digest);
   const std::string changed = "it changed during the run";
   const std::string keeper_gone = "{c} changed during the run or is gone";
   const fault_case cases[] = {
@@ -282,8 +262,7 @@ TEST(FaultRun, DeletesNothingOutsideADirectorySwappedForALink) {
   }
   std::string expected = "Calculating sha1 ...\n";
   for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
-    expected +=
-        digest_line(dir, name, std::string(" ( ") + hello_digest + " ) done.");
+    expected += digest_line(dir, name, done_with(hello_digest));
   for (const std::string& name : in_listing_order(dir, {"a", "b"}))
     expected += erasing(dir, name);
 
@@ -352,8 +331,7 @@ TEST(FaultRun, ChecksTheMarkedFileLastBeforeItsDeletion) {
   write_file(dir, "c", "hello", 3000);
   std::string expected = "Calculating sha1 ...\n";
   for (const std::string& name : in_listing_order(dir, {"a", "c"}))
-    expected +=
-        digest_line(dir, name, std::string(" ( ") + hello_digest + " ) done.");
+    expected += digest_line(dir, name, done_with(hello_digest));
   expected += erasing(dir, "a") + "Kept : " + full_name(dir, "a") +
               " (it changed during the run)\n";
 
@@ -404,8 +382,7 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
     const std::string changed = test.injected.name;
     std::string expected = "Calculating sha1 ...\n";
     for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
-      expected += digest_line(dir, name,
-                              std::string(" ( ") + hello_digest + " ) done.");
+      expected += digest_line(dir, name, done_with(hello_digest));
     for (const std::string& name : in_listing_order(dir, {"a", "b"}))
       expected += name == "b" && changed == "a"
                       ? erasing(dir, name)

@@ -232,8 +232,7 @@ prediction predict(const temp_dir& dir, const std::vector<std::string>& files,
   if (content_mode) predicted.out += "Calculating sha1 ...\n";
   for (const oracle_record& record : records) {
     if (content_mode)
-      predicted.out += "Calculating sha1 for " + full_name(dir, record.name) +
-                       " ... ( " + record.digest + " ) done.\n";
+      predicted.out += digest_line(dir, record.name, done_with(record.digest));
     const std::string key =
         content_mode ? record.digest : std::to_string(record.size);
     const oracle_record*& slot = newest[key];
@@ -253,7 +252,7 @@ prediction predict(const temp_dir& dir, const std::vector<std::string>& files,
       continue;
     }
     predicted.erased.insert(record.name);
-    predicted.out += "Erasing : " + full_name(dir, record.name) + "\n";
+    predicted.out += erasing(dir, record.name);
   }
   if (!marked) predicted.out += "Nothing to erase (no duplicate found).\n";
   return predicted;

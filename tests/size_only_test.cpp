@@ -16,14 +16,12 @@ TEST(SizeOnlyRun, ErasesAllButTheNewestOfEachSize) {
   write_file(dir, "empty2", "", 1000);
 
   // Equal times are decided by the name that sorts last: empty2 stays.
-  std::string erasing;
-  for (const std::string& name :
-       in_listing_order(dir, {"old.txt", "mid.txt", "empty1"}))
-    erasing += "Erasing : " + full_name(dir, name) + "\n";
+  const std::string erased =
+      erasing_lines(dir, {"old.txt", "mid.txt", "empty1"});
 
   const run_result run = run_program({"--nosha1", dir.path});
 
-  EXPECT_EQ(working_in(dir, erasing), run.out);
+  EXPECT_EQ(working_in(dir, erased), run.out);
   EXPECT_EQ("", run.err);
   EXPECT_EQ(0, run.exit_code);
   const std::vector<std::string> kept = {"empty2", "new.txt", "solo.txt"};
@@ -60,10 +58,8 @@ TEST(SizeOnlyRun, EndsAbnormallyWhenADeletionIsRefused) {
   const run_result run = run_program({"--nosha1", dir.path});
 
   // The last line names the file still there; the one after it is untouched.
-  EXPECT_EQ(
-      working_in(dir, "Erasing : " + full_name(dir, marked[0]) +
-                          "\nErasing : " + full_name(dir, marked[1]) + "\n"),
-      run.out);
+  EXPECT_EQ(working_in(dir, erasing(dir, marked[0]) + erasing(dir, marked[1])),
+            run.out);
   EXPECT_EQ(termination_notice, run.err);
   EXPECT_EQ(3, run.exit_code);
   std::vector<std::string> kept = {marked[1], marked[2], "keep"};
