@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/directory_posix.h"
+#include "platform/file_table.h"
 #include "platform/reader_plain.h"
 
 namespace {
@@ -41,9 +42,8 @@ struct batch_reader {
   bool batching = false;  ///< The ring is set up and does the work.
   io_uring ring{};
   int directory_fd = -1;
-  std::vector<ring_file> files;  ///< By number; fd -1 where it is free.
-  std::vector<std::size_t> free_numbers;
-  std::vector<int> closing;  ///< Closed with the next batch.
+  file_table<ring_file> table;  ///< fd -1 where the number is free.
+  std::vector<int> closing;     ///< Closed with the next batch.
 };
 
 namespace {
@@ -134,17 +134,6 @@ void run_batch(batch_reader* reader, std::size_t count,
   }
 }
 
-std::size_t add_file(batch_reader* reader, const ring_file& file) {
-  if (reader->free_numbers.empty()) {
-    reader->files.push_back(file);
-    return reader->files.size() - 1;
-  }
-  const std::size_t number = reader->free_numbers.back();
-  reader->free_numbers.pop_back();
-  reader->files[number] = file;
-  return number;
-}
-
 // The state is taken by a plain call on the opened descriptor, exactly as
 // open_entry takes it, and decides whether the file is read at all.
 std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
@@ -156,7 +145,8 @@ std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
   }
   const file_state& state = *found;
   advise_sequential(fd, state.size);
-  const std::size_t number = add_file(reader, {fd, 0, state.size});
+  const std::size_t number =
+      add_file(&reader->table, ring_file{fd, 0, state.size});
   return opened_file{number, state};
 }
 
@@ -277,7 +267,7 @@ std::vector<read_result> ring_read_all(
         reader, pending.size(),
         [&](io_uring_sqe* sqe, std::size_t i) {
           const read_request& request = requests[pending[i]];
-          const ring_file& file = reader->files[request.number];
+          const ring_file& file = reader->table.files[request.number];
           const read_result& read = results[pending[i]];
           io_uring_prep_read(sqe, file.fd, request.buffer + read.count,
                              static_cast<unsigned>(std::min(
@@ -286,14 +276,14 @@ std::vector<read_result> ring_read_all(
         },
         [&](std::size_t i, int result) {
           const read_request& request = requests[pending[i]];
-          if (!take_read(reader->files[request.number], request, result,
+          if (!take_read(reader->table.files[request.number], request, result,
                          &results[pending[i]]))
             unfinished.push_back(pending[i]);
         });
     pending.swap(unfinished);
   }
   for (std::size_t i = 0; i < requests.size(); ++i)
-    reader->files[requests[i].number].offset += results[i].count;
+    reader->table.files[requests[i].number].offset += results[i].count;
   return results;
 }
 
@@ -301,7 +291,7 @@ std::vector<read_result> ring_read_all(
 
 void batch_reader_closer::operator()(batch_reader* reader) const {
   if (reader->batching) {
-    for (const ring_file& file : reader->files)
+    for (const ring_file& file : reader->table.files)
       if (file.fd >= 0) close(file.fd);
     for (int fd : reader->closing) close(fd);
     io_uring_queue_exit(&reader->ring);
@@ -348,7 +338,5 @@ std::vector<read_result> read_files(batch_reader* reader,
 
 void close_file(batch_reader* reader, std::size_t number) {
   if (!reader->batching) return plain_close(&reader->plain, number);
-  reader->closing.push_back(reader->files[number].fd);
-  reader->files[number].fd = -1;
-  reader->free_numbers.push_back(number);
+  reader->closing.push_back(remove_file(&reader->table, number).fd);
 }
