@@ -98,8 +98,11 @@ std::optional<file_state> state_of_descriptor(int fd) {
   return state_from(st);
 }
 
-bool out_of_descriptors(int error) {
-  return error == EMFILE || error == ENFILE;
+bool refused_noatime(int error) { return error == EPERM; }
+
+void throw_if_out_of_descriptors(int error) {
+  if (error == EMFILE || error == ENFILE)
+    throw std::system_error(error, std::generic_category(), "openat");
 }
 
 void advise_sequential(int fd, std::uint64_t size) {
@@ -166,11 +169,11 @@ std::optional<file_state> inspect_entry(const directory& held,
 }
 
 open_file_handle open_entry(const directory& held, const char* entry) {
-  const int flags = read_open_flags | O_CLOEXEC;
-  int fd = openat(held.fd, entry, flags);
-  if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry, flags & ~O_NOATIME);
+  int fd = openat(held.fd, entry, read_open_flags);
+  if (fd < 0 && refused_noatime(errno))
+    fd = openat(held.fd, entry, reopen_flags);
   if (fd < 0) {
-    if (out_of_descriptors(errno)) throw system_failure("openat");
+    throw_if_out_of_descriptors(errno);
     return nullptr;
   }
   open_file_handle file(new open_file{fd, std::nullopt});

@@ -21,10 +21,6 @@ namespace {
 // files side by side.
 constexpr unsigned ring_entries = 256;
 
-// As open_entry opens. The ring's own fixed descriptors refuse O_CLOEXEC, so
-// these are ordinary descriptors.
-constexpr int open_flags = read_open_flags | O_CLOEXEC;
-
 // The longest single read asked of the ring; a longer request is read in
 // several.
 constexpr std::size_t longest_read = std::size_t{1} << 30;
@@ -150,8 +146,10 @@ std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
   return opened_file{number, state};
 }
 
-// Opens every entry, and once more without O_NOATIME those of other owners,
-// which refuse it; each result, a descriptor or an error, lands in `fds`.
+// Opens every entry as open_entry does, the second tries of a batch in a
+// batch of their own; each result, a descriptor or an error, lands in `fds`.
+// The descriptors are ordinary ones: the ring's own fixed descriptors refuse
+// O_CLOEXEC.
 void ring_open_tries(batch_reader* reader,
                      const std::vector<const char*>& entries,
                      std::vector<int>* opened) {
@@ -159,19 +157,18 @@ void ring_open_tries(batch_reader* reader,
   run_batch(
       reader, entries.size(),
       [&](io_uring_sqe* sqe, std::size_t i) {
-        io_uring_prep_openat(sqe, reader->directory_fd, entries[i], open_flags,
-                             0);
+        io_uring_prep_openat(sqe, reader->directory_fd, entries[i],
+                             read_open_flags, 0);
       },
       [&](std::size_t i, int result) { fds[i] = result; });
-  // Files of other owners refuse O_NOATIME: opened once more without it.
   std::vector<std::size_t> refused;
   for (std::size_t i = 0; i < fds.size(); ++i)
-    if (fds[i] == -EPERM) refused.push_back(i);
+    if (fds[i] < 0 && refused_noatime(-fds[i])) refused.push_back(i);
   run_batch(
       reader, refused.size(),
       [&](io_uring_sqe* sqe, std::size_t i) {
         io_uring_prep_openat(sqe, reader->directory_fd, entries[refused[i]],
-                             open_flags & ~O_NOATIME, 0);
+                             reopen_flags, 0);
       },
       [&](std::size_t i, int result) { fds[refused[i]] = result; });
 }
@@ -188,15 +185,11 @@ std::vector<int> ring_open_batch(batch_reader* reader,
   std::vector<int> fds(entries.size(), -1);
   try {
     ring_open_tries(reader, entries, &fds);
+    for (int fd : fds)
+      if (fd < 0) throw_if_out_of_descriptors(-fd);
   } catch (const std::system_error&) {
     close_opened(fds);
     throw;
-  }
-  for (int fd : fds) {
-    if (fd < 0 && out_of_descriptors(-fd)) {
-      close_opened(fds);
-      throw std::system_error(-fd, std::generic_category(), "openat");
-    }
   }
   return fds;
 }
