@@ -212,21 +212,29 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
-read_result read_at(const open_file& file, std::uint64_t offset,
-                    unsigned char* buffer, std::size_t size) {
-  read_result read;
-  while (read.count < size) {
-    const std::uint64_t at = offset + read.count;
-    const ssize_t got = pread(file.fd, buffer + read.count, size - read.count,
+void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
+                unsigned char* buffer, std::size_t size, read_result* read) {
+  while (read->count < size) {
+    const std::uint64_t at = offset + read->count;
+    const ssize_t got = pread(fd, buffer + read->count, size - read->count,
                               static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      read.end = read.failed = true;
-      break;
+      read->end = read->failed = true;
+      return;
     }
-    if (got == 0) return ended_at(read.count, at, file.state->size);
-    read.count += static_cast<std::size_t>(got);
+    if (got == 0) {
+      *read = ended_at(read->count, at, file_size);
+      return;
+    }
+    read->count += static_cast<std::size_t>(got);
   }
+}
+
+read_result read_at(const open_file& file, std::uint64_t offset,
+                    unsigned char* buffer, std::size_t size) {
+  read_result read;
+  read_on_at(file.fd, offset, file.state->size, buffer, size, &read);
   return read;
 }
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,13 @@ std::optional<file_state> state_of_descriptor(int fd);
 /// system has no descriptor left to give: that is no property of the file,
 /// and the run cannot go on as if it were.
 void throw_if_out_of_descriptors(int error);
+
+/// Reads on from where `read` stands: bytes `read->count` up to `size` of
+/// those from `offset` on, of the file open as `fd`, into the same places of
+/// `buffer`. Stops short only at the end of the file, which had `file_size`
+/// bytes when it was opened, or on an error, as read_at.
+void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
+                unsigned char* buffer, std::size_t size, read_result* read);
 
 /// Asks for a larger read-ahead when the file opened as `fd` is large, since
 /// it is read from start to end.

@@ -189,36 +189,18 @@ std::vector<int> ring_open_batch(ring_files* files,
   return fds;
 }
 
-// A regular file that refuses to be read through the ring without waiting
-// (some file systems do, for descriptors opened O_NONBLOCK) is read by plain
-// calls, where that flag has no effect on regular files.
-void read_plainly(const ring_file& file, const read_request& request,
-                  read_result* read) {
-  while (read->count < request.size) {
-    const ssize_t got =
-        pread(file.fd, request.buffer + read->count, request.size - read->count,
-              static_cast<off_t>(file.offset + read->count));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      read->end = read->failed = true;
-      return;
-    }
-    if (got == 0) {
-      *read = ended_at(read->count, file.offset + read->count, file.size);
-      return;
-    }
-    read->count += static_cast<std::size_t>(got);
-  }
-}
-
 // Takes one completed read into `read`; true when the request is done. A
 // short read that reaches the size the file had when opened is its end,
 // without the zero-byte read plain calls need to see it: a file that grew
 // since has changed, and its state after the run shows that.
 bool take_read(const ring_file& file, const read_request& request, int result,
                read_result* read) {
+  // A regular file that refuses to be read through the ring without waiting
+  // (some file systems do, for descriptors opened O_NONBLOCK) is read by
+  // plain calls, where that flag has no effect on regular files.
   if (result == -EAGAIN || result == -EINTR) {
-    read_plainly(file, request, read);
+    read_on_at(file.fd, file.offset, file.size, request.buffer, request.size,
+               read);
     return true;
   }
   if (result < 0) {
