@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,11 +32,6 @@ std::system_error system_failure(const char* what) {
   return std::system_error(errno, std::generic_category(), what);
 }
 
-file_time time_of(const timespec& t) {
-  return file_time{static_cast<std::int64_t>(t.tv_sec),
-                   static_cast<std::uint32_t>(t.tv_nsec)};
-}
-
 bool is_directory_entry(int dir_fd, const dirent& entry) {
   if (entry.d_type == DT_DIR) return true;
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
@@ -47,56 +40,11 @@ bool is_directory_entry(int dir_fd, const dirent& entry) {
   return fstatat(dir_fd, entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
-// statx rather than fstat: AT_STATX_FORCE_SYNC makes a network or FUSE file
-// system ask its server instead of answering from attributes it cached,
-// which can hide a change made since. Local file systems ignore it. (The C
-// library answers through fstatat where the kernel has no statx.)
-std::optional<file_state> synced_state(int dir_fd, const char* entry) {
-  struct statx st;
-  if (statx(dir_fd, entry, AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
-            STATX_BASIC_STATS, &st) != 0 ||
-      !S_ISREG(st.stx_mode))
-    return std::nullopt;
-  file_state state;
-  state.has_identity = true;
-  state.has_other_names = st.stx_nlink > 1;
-  state.identity = file_identity{
-      static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
-      st.stx_ino};
-  state.size = st.stx_size;
-  state.write_time = file_time{st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec};
-  state.has_change_time = true;
-  state.change_time = file_time{st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec};
-  return state;
-}
-
 bool is_dot_or_dot_dot(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 }  // namespace
-
-file_state state_from(const struct stat& st) {
-  file_state state;
-  state.has_identity = true;
-  state.has_other_names = st.st_nlink > 1;
-  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
-                                 static_cast<std::uint64_t>(st.st_ino)};
-  state.size = static_cast<std::uint64_t>(st.st_size);
-  state.write_time = time_of(st.st_mtim);
-  state.has_change_time = true;
-  state.change_time = time_of(st.st_ctim);
-  return state;
-}
-
-// A plain fstat: an open file's state is what its reading is checked
-// against, and every check that decides a deletion asks the file system
-// again by name.
-std::optional<file_state> state_of_descriptor(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return state_from(st);
-}
 
 bool refused_noatime(int error) { return error == EPERM; }
 
@@ -152,20 +100,6 @@ void list_entries(const directory& held,
     take(entry->d_name);
   }
   if (errno != 0) throw system_failure("readdir");
-}
-
-std::optional<file_state> query_entry(const directory& held,
-                                      const char* entry) {
-  struct stat st;
-  if (fstatat(held.fd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(st.st_mode))
-    return std::nullopt;
-  return state_from(st);
-}
-
-std::optional<file_state> inspect_entry(const directory& held,
-                                        const char* entry) {
-  return synced_state(held.fd, entry);
 }
 
 open_file_handle open_entry(const directory& held, const char* entry) {

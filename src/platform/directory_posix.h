@@ -4,7 +4,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,9 +32,6 @@ constexpr int reopen_flags = read_open_flags & ~O_NOATIME;
 /// file is another owner's, who alone may ask for O_NOATIME: it is opened
 /// once more with reopen_flags.
 bool refused_noatime(int error);
-
-/// The state of a regular file from its stat.
-file_state state_from(const struct stat& st);
 
 /// The state of the file open as `fd`; empty when it is not a regular file or
 /// cannot be queried.
