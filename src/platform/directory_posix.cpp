@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,11 +32,6 @@ std::system_error system_failure(const char* what) {
   return std::system_error(errno, std::generic_category(), what);
 }
 
-file_time time_of(const timespec& t) {
-  return file_time{static_cast<std::int64_t>(t.tv_sec),
-                   static_cast<std::uint32_t>(t.tv_nsec)};
-}
-
 bool is_directory_entry(int dir_fd, const dirent& entry) {
   if (entry.d_type == DT_DIR) return true;
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
@@ -47,59 +40,17 @@ bool is_directory_entry(int dir_fd, const dirent& entry) {
   return fstatat(dir_fd, entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
-// statx rather than fstat: AT_STATX_FORCE_SYNC makes a network or FUSE file
-// system ask its server instead of answering from attributes it cached,
-// which can hide a change made since. Local file systems ignore it. (The C
-// library answers through fstatat where the kernel has no statx.)
-std::optional<file_state> synced_state(int dir_fd, const char* entry) {
-  struct statx st;
-  if (statx(dir_fd, entry, AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC,
-            STATX_BASIC_STATS, &st) != 0 ||
-      !S_ISREG(st.stx_mode))
-    return std::nullopt;
-  file_state state;
-  state.has_identity = true;
-  state.has_other_names = st.stx_nlink > 1;
-  state.identity = file_identity{
-      static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
-      st.stx_ino};
-  state.size = st.stx_size;
-  state.write_time = file_time{st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec};
-  state.has_change_time = true;
-  state.change_time = file_time{st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec};
-  return state;
-}
-
 bool is_dot_or_dot_dot(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 }  // namespace
 
-file_state state_from(const struct stat& st) {
-  file_state state;
-  state.has_identity = true;
-  state.has_other_names = st.st_nlink > 1;
-  state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
-                                 static_cast<std::uint64_t>(st.st_ino)};
-  state.size = static_cast<std::uint64_t>(st.st_size);
-  state.write_time = time_of(st.st_mtim);
-  state.has_change_time = true;
-  state.change_time = time_of(st.st_ctim);
-  return state;
-}
+bool refused_noatime(int error) { return error == EPERM; }
 
-// A plain fstat: an open file's state is what its reading is checked
-// against, and every check that decides a deletion asks the file system
-// again by name.
-std::optional<file_state> state_of_descriptor(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return state_from(st);
-}
-
-bool out_of_descriptors(int error) {
-  return error == EMFILE || error == ENFILE;
+void throw_if_out_of_descriptors(int error) {
+  if (error == EMFILE || error == ENFILE)
+    throw std::system_error(error, std::generic_category(), "openat");
 }
 
 void advise_sequential(int fd, std::uint64_t size) {
@@ -151,26 +102,12 @@ void list_entries(const directory& held,
   if (errno != 0) throw system_failure("readdir");
 }
 
-std::optional<file_state> query_entry(const directory& held,
-                                      const char* entry) {
-  struct stat st;
-  if (fstatat(held.fd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(st.st_mode))
-    return std::nullopt;
-  return state_from(st);
-}
-
-std::optional<file_state> inspect_entry(const directory& held,
-                                        const char* entry) {
-  return synced_state(held.fd, entry);
-}
-
 open_file_handle open_entry(const directory& held, const char* entry) {
-  const int flags = read_open_flags | O_CLOEXEC;
-  int fd = openat(held.fd, entry, flags);
-  if (fd < 0 && errno == EPERM) fd = openat(held.fd, entry, flags & ~O_NOATIME);
+  int fd = openat(held.fd, entry, read_open_flags);
+  if (fd < 0 && refused_noatime(errno))
+    fd = openat(held.fd, entry, reopen_flags);
   if (fd < 0) {
-    if (out_of_descriptors(errno)) throw system_failure("openat");
+    throw_if_out_of_descriptors(errno);
     return nullptr;
   }
   open_file_handle file(new open_file{fd, std::nullopt});
@@ -209,21 +146,29 @@ read_result read_from(open_file* file, unsigned char* buffer,
   return read;
 }
 
-read_result read_at(const open_file& file, std::uint64_t offset,
-                    unsigned char* buffer, std::size_t size) {
-  read_result read;
-  while (read.count < size) {
-    const std::uint64_t at = offset + read.count;
-    const ssize_t got = pread(file.fd, buffer + read.count, size - read.count,
+void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
+                unsigned char* buffer, std::size_t size, read_result* read) {
+  while (read->count < size) {
+    const std::uint64_t at = offset + read->count;
+    const ssize_t got = pread(fd, buffer + read->count, size - read->count,
                               static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      read.end = read.failed = true;
-      break;
+      read->end = read->failed = true;
+      return;
     }
-    if (got == 0) return ended_at(read.count, at, file.state->size);
-    read.count += static_cast<std::size_t>(got);
+    if (got == 0) {
+      *read = ended_at(read->count, at, file_size);
+      return;
+    }
+    read->count += static_cast<std::size_t>(got);
   }
+}
+
+read_result read_at(const open_file& file, std::uint64_t offset,
+                    unsigned char* buffer, std::size_t size) {
+  read_result read;
+  read_on_at(file.fd, offset, file.state->size, buffer, size, &read);
   return read;
 }
 

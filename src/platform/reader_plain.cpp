@@ -9,15 +9,7 @@ std::optional<opened_file> plain_open(plain_files* files, const char* entry) {
   if (!file) return std::nullopt;
   const std::optional<file_state> state = state_of(*file);
   if (!state) return std::nullopt;
-  std::size_t number = files->files.size();
-  if (files->free_numbers.empty()) {
-    files->files.emplace_back();
-  } else {
-    number = files->free_numbers.back();
-    files->free_numbers.pop_back();
-  }
-  files->files[number] = std::move(file);
-  return opened_file{number, *state};
+  return opened_file{add_file(&files->table, std::move(file)), *state};
 }
 
 }  // namespace
@@ -35,12 +27,12 @@ std::vector<read_result> plain_read_all(
   std::vector<read_result> results;
   results.reserve(requests.size());
   for (const read_request& request : requests)
-    results.push_back(read_from(files->files[request.number].get(),
+    results.push_back(read_from(files->table.files[request.number].get(),
                                 request.buffer, request.size));
   return results;
 }
 
 void plain_close(plain_files* files, std::size_t number) {
-  files->files[number].reset();
-  files->free_numbers.push_back(number);
+  // The handle taken out closes the file as it is dropped.
+  remove_file(&files->table, number);
 }

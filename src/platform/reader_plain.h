@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/file_table.h"
 #include "platform/reader.h"
 
 /// Files opened by plain calls, by their number with the reader.
 struct plain_files {
   const directory* held = nullptr;
-  std::vector<open_file_handle> files;  ///< Null where the number is free.
-  std::vector<std::size_t> free_numbers;
+  file_table<open_file_handle> table;  ///< Null where the number is free.
 };
 
 /// Opens each entry in turn, as open_entries promises.

@@ -1,311 +1,32 @@
 #include "platform/reader.h"
 
-#include <fcntl.h>
-#include <liburing.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+#include <utility>
+#include <variant>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <system_error>
-
-#include "platform/directory_posix.h"
 #include "platform/reader_plain.h"
+#include "platform/reader_ring.h"
 
-namespace {
-
-// Operations in flight at once; the content pass reads at most this many
-// files side by side.
-constexpr unsigned ring_entries = 256;
-
-// As open_entry opens. The ring's own fixed descriptors refuse O_CLOEXEC, so
-// these are ordinary descriptors.
-constexpr int open_flags = read_open_flags | O_CLOEXEC;
-
-// The longest single read asked of the ring; a longer request is read in
-// several.
-constexpr std::size_t longest_read = std::size_t{1} << 30;
-
-struct ring_file {
-  int fd = -1;
-  std::uint64_t offset = 0;  ///< Where the next read starts.
-  std::uint64_t size = 0;    ///< As found right after the open.
-};
-
-}  // namespace
-
+// Reads by the ring where it can be set up, else by plain calls; which of
+// the two is decided once, when the reader is made.
 struct batch_reader {
-  plain_files plain;
-  bool batching = false;  ///< The ring is set up and does the work.
-  io_uring ring{};
-  int directory_fd = -1;
-  std::vector<ring_file> files;  ///< By number; fd -1 where it is free.
-  std::vector<std::size_t> free_numbers;
-  std::vector<int> closing;  ///< Closed with the next batch.
+  std::variant<plain_files, ring_files_handle> files;
 };
 
 namespace {
 
-// A kernel with io_uring but without these operations (before 5.6) is
-// treated as one without io_uring.
-bool has_needed_operations(io_uring* ring) {
-  io_uring_probe* probe = io_uring_get_probe_ring(ring);
-  if (probe == nullptr) return false;
-  const bool all = io_uring_opcode_supported(probe, IORING_OP_OPENAT) &&
-                   io_uring_opcode_supported(probe, IORING_OP_READ) &&
-                   io_uring_opcode_supported(probe, IORING_OP_CLOSE);
-  io_uring_free_probe(probe);
-  return all;
+// The reader's ring; null when it reads by plain calls.
+ring_files* ring_of(batch_reader* reader) {
+  ring_files_handle* ring = std::get_if<ring_files_handle>(&reader->files);
+  return ring != nullptr ? ring->get() : nullptr;
 }
 
-// Submits what is queued and waits for at least one completion.
-void submit_and_wait(io_uring* ring) {
-  for (;;) {
-    const int submitted = io_uring_submit_and_wait(ring, 1);
-    if (submitted >= 0) return;
-    if (submitted != -EINTR)
-      throw std::system_error(-submitted, std::generic_category(),
-                              "io_uring_submit_and_wait");
-  }
-}
-
-// Waits for the completions of the `in_flight` operations the kernel has
-// taken, handing each to `take`: a failure must not unwind past a read that
-// may still write into its buffer, or an open whose descriptor nobody would
-// close. Gives up only when the ring itself cannot be waited on.
-template <typename take_completion>
-void drain(io_uring* ring, std::size_t in_flight, const take_completion& take) {
-  while (in_flight > 0) {
-    io_uring_cqe* cqe = nullptr;
-    const int waited = io_uring_wait_cqe(ring, &cqe);
-    if (waited == -EINTR) continue;
-    if (waited < 0) return;
-    take(cqe);
-    io_uring_cqe_seen(ring, cqe);
-    --in_flight;
-  }
-}
-
-// Runs `count` operations, each set up by prepare(sqe, i), on the ring,
-// together with the closes waiting, and hands each result to done(i, res).
-// When the ring fails, the operations already taken are waited for before
-// the failure is thrown on.
-template <typename prepare_operation, typename take_result>
-void run_batch(batch_reader* reader, std::size_t count,
-               const prepare_operation& prepare, const take_result& done) {
-  std::vector<int> closing;
-  closing.swap(reader->closing);
-  const std::size_t total = closing.size() + count;
-  const auto take = [&](const io_uring_cqe* cqe) {
-    const std::uint64_t operation = io_uring_cqe_get_data64(cqe);
-    if (operation >= closing.size())
-      done(static_cast<std::size_t>(operation - closing.size()), cqe->res);
-  };
-  std::size_t queued = 0;
-  std::size_t finished = 0;
-  while (finished < total) {
-    for (; queued < total && queued - finished < ring_entries; ++queued) {
-      io_uring_sqe* sqe = io_uring_get_sqe(&reader->ring);
-      if (sqe == nullptr) break;
-      if (queued < closing.size())
-        io_uring_prep_close(sqe, closing[queued]);
-      else
-        prepare(sqe, queued - closing.size());
-      io_uring_sqe_set_data64(sqe, queued);
-    }
-    try {
-      submit_and_wait(&reader->ring);
-    } catch (const std::system_error&) {
-      const std::size_t taken = queued - io_uring_sq_ready(&reader->ring);
-      drain(&reader->ring, taken - finished, take);
-      throw;
-    }
-    unsigned head = 0;
-    unsigned seen = 0;
-    io_uring_cqe* cqe = nullptr;
-    io_uring_for_each_cqe(&reader->ring, head, cqe) {
-      take(cqe);
-      ++seen;
-    }
-    io_uring_cq_advance(&reader->ring, seen);
-    finished += seen;
-  }
-}
-
-std::size_t add_file(batch_reader* reader, const ring_file& file) {
-  if (reader->free_numbers.empty()) {
-    reader->files.push_back(file);
-    return reader->files.size() - 1;
-  }
-  const std::size_t number = reader->free_numbers.back();
-  reader->free_numbers.pop_back();
-  reader->files[number] = file;
-  return number;
-}
-
-// The state is taken by a plain call on the opened descriptor, exactly as
-// open_entry takes it, and decides whether the file is read at all.
-std::optional<opened_file> take_opened(batch_reader* reader, int fd) {
-  if (fd < 0) return std::nullopt;
-  const std::optional<file_state> found = state_of_descriptor(fd);
-  if (!found) {
-    reader->closing.push_back(fd);
-    return std::nullopt;
-  }
-  const file_state& state = *found;
-  advise_sequential(fd, state.size);
-  const std::size_t number = add_file(reader, {fd, 0, state.size});
-  return opened_file{number, state};
-}
-
-// Opens every entry, and once more without O_NOATIME those of other owners,
-// which refuse it; each result, a descriptor or an error, lands in `fds`.
-void ring_open_tries(batch_reader* reader,
-                     const std::vector<const char*>& entries,
-                     std::vector<int>* opened) {
-  std::vector<int>& fds = *opened;
-  run_batch(
-      reader, entries.size(),
-      [&](io_uring_sqe* sqe, std::size_t i) {
-        io_uring_prep_openat(sqe, reader->directory_fd, entries[i], open_flags,
-                             0);
-      },
-      [&](std::size_t i, int result) { fds[i] = result; });
-  // Files of other owners refuse O_NOATIME: opened once more without it.
-  std::vector<std::size_t> refused;
-  for (std::size_t i = 0; i < fds.size(); ++i)
-    if (fds[i] == -EPERM) refused.push_back(i);
-  run_batch(
-      reader, refused.size(),
-      [&](io_uring_sqe* sqe, std::size_t i) {
-        io_uring_prep_openat(sqe, reader->directory_fd, entries[refused[i]],
-                             open_flags & ~O_NOATIME, 0);
-      },
-      [&](std::size_t i, int result) { fds[refused[i]] = result; });
-}
-
-void close_opened(const std::vector<int>& fds) {
-  for (int fd : fds)
-    if (fd >= 0) close(fd);
-}
-
-// Opens as open_entry does, and fails the whole batch as it does when no
-// descriptor is left, closing what the batch opened.
-std::vector<int> ring_open_batch(batch_reader* reader,
-                                 const std::vector<const char*>& entries) {
-  std::vector<int> fds(entries.size(), -1);
-  try {
-    ring_open_tries(reader, entries, &fds);
-  } catch (const std::system_error&) {
-    close_opened(fds);
-    throw;
-  }
-  for (int fd : fds) {
-    if (fd < 0 && out_of_descriptors(-fd)) {
-      close_opened(fds);
-      throw std::system_error(-fd, std::generic_category(), "openat");
-    }
-  }
-  return fds;
-}
-
-std::vector<std::optional<opened_file>> ring_open_all(
-    batch_reader* reader, const std::vector<const char*>& entries) {
-  const std::vector<int> fds = ring_open_batch(reader, entries);
-  std::vector<std::optional<opened_file>> opened;
-  opened.reserve(entries.size());
-  for (int fd : fds) opened.push_back(take_opened(reader, fd));
-  return opened;
-}
-
-// A regular file that refuses to be read through the ring without waiting
-// (some file systems do, for descriptors opened O_NONBLOCK) is read by plain
-// calls, where that flag has no effect on regular files.
-void read_plainly(const ring_file& file, const read_request& request,
-                  read_result* read) {
-  while (read->count < request.size) {
-    const ssize_t got =
-        pread(file.fd, request.buffer + read->count, request.size - read->count,
-              static_cast<off_t>(file.offset + read->count));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      read->end = read->failed = true;
-      return;
-    }
-    if (got == 0) {
-      *read = ended_at(read->count, file.offset + read->count, file.size);
-      return;
-    }
-    read->count += static_cast<std::size_t>(got);
-  }
-}
-
-// Takes one completed read into `read`; true when the request is done. A
-// short read that reaches the size the file had when opened is its end,
-// without the zero-byte read plain calls need to see it: a file that grew
-// since has changed, and its state after the run shows that.
-bool take_read(const ring_file& file, const read_request& request, int result,
-               read_result* read) {
-  if (result == -EAGAIN || result == -EINTR) {
-    read_plainly(file, request, read);
-    return true;
-  }
-  if (result < 0) {
-    read->end = read->failed = true;
-    return true;
-  }
-  if (result == 0) {
-    *read = ended_at(read->count, file.offset + read->count, file.size);
-    return true;
-  }
-  read->count += static_cast<std::size_t>(result);
-  if (read->count == request.size) return true;
-  read->end = file.offset + read->count >= file.size;
-  return read->end;
-}
-
-std::vector<read_result> ring_read_all(
-    batch_reader* reader, const std::vector<read_request>& requests) {
-  std::vector<read_result> results(requests.size());
-  std::vector<std::size_t> pending(requests.size());
-  for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
-  while (!pending.empty()) {
-    std::vector<std::size_t> unfinished;
-    run_batch(
-        reader, pending.size(),
-        [&](io_uring_sqe* sqe, std::size_t i) {
-          const read_request& request = requests[pending[i]];
-          const ring_file& file = reader->files[request.number];
-          const read_result& read = results[pending[i]];
-          io_uring_prep_read(sqe, file.fd, request.buffer + read.count,
-                             static_cast<unsigned>(std::min(
-                                 request.size - read.count, longest_read)),
-                             file.offset + read.count);
-        },
-        [&](std::size_t i, int result) {
-          const read_request& request = requests[pending[i]];
-          if (!take_read(reader->files[request.number], request, result,
-                         &results[pending[i]]))
-            unfinished.push_back(pending[i]);
-        });
-    pending.swap(unfinished);
-  }
-  for (std::size_t i = 0; i < requests.size(); ++i)
-    reader->files[requests[i].number].offset += results[i].count;
-  return results;
+plain_files* plain_of(batch_reader* reader) {
+  return std::get_if<plain_files>(&reader->files);
 }
 
 }  // namespace
 
 void batch_reader_closer::operator()(batch_reader* reader) const {
-  if (reader->batching) {
-    for (const ring_file& file : reader->files)
-      if (file.fd >= 0) close(file.fd);
-    for (int fd : reader->closing) close(fd);
-    io_uring_queue_exit(&reader->ring);
-  }
   delete reader;
 }
 
@@ -315,40 +36,34 @@ batch_reader_handle make_reader(const directory& held) {
 }
 
 batch_reader_handle make_plain_reader(const directory& held) {
-  batch_reader_handle reader(new batch_reader);
-  reader->plain.held = &held;
-  return reader;
+  plain_files files;
+  files.held = &held;
+  return batch_reader_handle(new batch_reader{std::move(files)});
 }
 
-// Setting up the ring fails where io_uring is missing (before Linux 5.1),
-// disabled by the administrator or refused by a seccomp filter, as container
-// runtimes often do.
 batch_reader_handle make_batching_reader(const directory& held) {
-  batch_reader_handle reader = make_plain_reader(held);
-  if (io_uring_queue_init(ring_entries, &reader->ring, 0) != 0) return nullptr;
-  reader->batching = true;
-  reader->directory_fd = held.fd;
-  if (!has_needed_operations(&reader->ring)) return nullptr;
-  return reader;
+  ring_files_handle ring = make_ring_files(held);
+  if (!ring) return nullptr;
+  return batch_reader_handle(new batch_reader{std::move(ring)});
 }
 
-bool batches_calls(const batch_reader& reader) { return reader.batching; }
+bool batches_calls(const batch_reader& reader) {
+  return std::holds_alternative<ring_files_handle>(reader.files);
+}
 
 std::vector<std::optional<opened_file>> open_entries(
     batch_reader* reader, const std::vector<const char*>& entries) {
-  if (!reader->batching) return plain_open_all(&reader->plain, entries);
-  return ring_open_all(reader, entries);
+  if (ring_files* ring = ring_of(reader)) return ring_open_all(ring, entries);
+  return plain_open_all(plain_of(reader), entries);
 }
 
 std::vector<read_result> read_files(batch_reader* reader,
                                     const std::vector<read_request>& requests) {
-  if (!reader->batching) return plain_read_all(&reader->plain, requests);
-  return ring_read_all(reader, requests);
+  if (ring_files* ring = ring_of(reader)) return ring_read_all(ring, requests);
+  return plain_read_all(plain_of(reader), requests);
 }
 
 void close_file(batch_reader* reader, std::size_t number) {
-  if (!reader->batching) return plain_close(&reader->plain, number);
-  reader->closing.push_back(reader->files[number].fd);
-  reader->files[number].fd = -1;
-  reader->free_numbers.push_back(number);
+  if (ring_files* ring = ring_of(reader)) return ring_close(ring, number);
+  plain_close(plain_of(reader), number);
 }

@@ -1,0 +1,284 @@
+#include "platform/reader_ring.h"
+
+#include <fcntl.h>
+#include <liburing.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+#include "platform/directory_posix.h"
+#include "platform/file_table.h"
+
+namespace {
+
+// Operations in flight at once; the content pass reads at most this many
+// files side by side.
+constexpr unsigned ring_entries = 256;
+
+// The longest single read asked of the ring; a longer request is read in
+// several.
+constexpr std::size_t longest_read = std::size_t{1} << 30;
+
+struct ring_file {
+  int fd = -1;
+  std::uint64_t offset = 0;  ///< Where the next read starts.
+  std::uint64_t size = 0;    ///< As found right after the open.
+};
+
+}  // namespace
+
+// A ring, and the files opened through it by their number with the reader.
+struct ring_files {
+  io_uring ring{};
+  int directory_fd = -1;
+  file_table<ring_file> table;  ///< fd -1 where the number is free.
+  std::vector<int> closing;     ///< Closed with the next batch.
+};
+
+namespace {
+
+// A kernel with io_uring but without these operations (before 5.6) is
+// treated as one without io_uring.
+bool has_needed_operations(io_uring* ring) {
+  io_uring_probe* probe = io_uring_get_probe_ring(ring);
+  if (probe == nullptr) return false;
+  const bool all = io_uring_opcode_supported(probe, IORING_OP_OPENAT) &&
+                   io_uring_opcode_supported(probe, IORING_OP_READ) &&
+                   io_uring_opcode_supported(probe, IORING_OP_CLOSE);
+  io_uring_free_probe(probe);
+  return all;
+}
+
+// Submits what is queued and waits for at least one completion.
+void submit_and_wait(io_uring* ring) {
+  for (;;) {
+    const int submitted = io_uring_submit_and_wait(ring, 1);
+    if (submitted >= 0) return;
+    if (submitted != -EINTR)
+      throw std::system_error(-submitted, std::generic_category(),
+                              "io_uring_submit_and_wait");
+  }
+}
+
+// Waits for the completions of the `in_flight` operations the kernel has
+// taken, handing each to `take`: a failure must not unwind past a read that
+// may still write into its buffer, or an open whose descriptor nobody would
+// close. Gives up only when the ring itself cannot be waited on.
+template <typename take_completion>
+void drain(io_uring* ring, std::size_t in_flight, const take_completion& take) {
+  while (in_flight > 0) {
+    io_uring_cqe* cqe = nullptr;
+    const int waited = io_uring_wait_cqe(ring, &cqe);
+    if (waited == -EINTR) continue;
+    if (waited < 0) return;
+    take(cqe);
+    io_uring_cqe_seen(ring, cqe);
+    --in_flight;
+  }
+}
+
+// Runs `count` operations, each set up by prepare(sqe, i), on the ring,
+// together with the closes waiting, and hands each result to done(i, res).
+// When the ring fails, the operations already taken are waited for before
+// the failure is thrown on.
+template <typename prepare_operation, typename take_result>
+void run_batch(ring_files* files, std::size_t count,
+               const prepare_operation& prepare, const take_result& done) {
+  std::vector<int> closing;
+  closing.swap(files->closing);
+  const std::size_t total = closing.size() + count;
+  const auto take = [&](const io_uring_cqe* cqe) {
+    const std::uint64_t operation = io_uring_cqe_get_data64(cqe);
+    if (operation >= closing.size())
+      done(static_cast<std::size_t>(operation - closing.size()), cqe->res);
+  };
+  std::size_t queued = 0;
+  std::size_t finished = 0;
+  while (finished < total) {
+    for (; queued < total && queued - finished < ring_entries; ++queued) {
+      io_uring_sqe* sqe = io_uring_get_sqe(&files->ring);
+      if (sqe == nullptr) break;
+      if (queued < closing.size())
+        io_uring_prep_close(sqe, closing[queued]);
+      else
+        prepare(sqe, queued - closing.size());
+      io_uring_sqe_set_data64(sqe, queued);
+    }
+    try {
+      submit_and_wait(&files->ring);
+    } catch (const std::system_error&) {
+      const std::size_t taken = queued - io_uring_sq_ready(&files->ring);
+      drain(&files->ring, taken - finished, take);
+      throw;
+    }
+    unsigned head = 0;
+    unsigned seen = 0;
+    io_uring_cqe* cqe = nullptr;
+    io_uring_for_each_cqe(&files->ring, head, cqe) {
+      take(cqe);
+      ++seen;
+    }
+    io_uring_cq_advance(&files->ring, seen);
+    finished += seen;
+  }
+}
+
+// The state is taken by a plain call on the opened descriptor, exactly as
+// open_entry takes it, and decides whether the file is read at all.
+std::optional<opened_file> take_opened(ring_files* files, int fd) {
+  if (fd < 0) return std::nullopt;
+  const std::optional<file_state> found = state_of_descriptor(fd);
+  if (!found) {
+    files->closing.push_back(fd);
+    return std::nullopt;
+  }
+  const file_state& state = *found;
+  advise_sequential(fd, state.size);
+  const std::size_t number =
+      add_file(&files->table, ring_file{fd, 0, state.size});
+  return opened_file{number, state};
+}
+
+// Opens every entry as open_entry does, the second tries of a batch in a
+// batch of their own; each result, a descriptor or an error, lands in `fds`.
+// The descriptors are ordinary ones: the ring's own fixed descriptors refuse
+// O_CLOEXEC.
+void ring_open_tries(ring_files* files, const std::vector<const char*>& entries,
+                     std::vector<int>* opened) {
+  std::vector<int>& fds = *opened;
+  run_batch(
+      files, entries.size(),
+      [&](io_uring_sqe* sqe, std::size_t i) {
+        io_uring_prep_openat(sqe, files->directory_fd, entries[i],
+                             read_open_flags, 0);
+      },
+      [&](std::size_t i, int result) { fds[i] = result; });
+  std::vector<std::size_t> refused;
+  for (std::size_t i = 0; i < fds.size(); ++i)
+    if (fds[i] < 0 && refused_noatime(-fds[i])) refused.push_back(i);
+  run_batch(
+      files, refused.size(),
+      [&](io_uring_sqe* sqe, std::size_t i) {
+        io_uring_prep_openat(sqe, files->directory_fd, entries[refused[i]],
+                             reopen_flags, 0);
+      },
+      [&](std::size_t i, int result) { fds[refused[i]] = result; });
+}
+
+void close_opened(const std::vector<int>& fds) {
+  for (int fd : fds)
+    if (fd >= 0) close(fd);
+}
+
+// Opens as open_entry does, and fails the whole batch as it does when no
+// descriptor is left, closing what the batch opened.
+std::vector<int> ring_open_batch(ring_files* files,
+                                 const std::vector<const char*>& entries) {
+  std::vector<int> fds(entries.size(), -1);
+  try {
+    ring_open_tries(files, entries, &fds);
+    for (int fd : fds)
+      if (fd < 0) throw_if_out_of_descriptors(-fd);
+  } catch (const std::system_error&) {
+    close_opened(fds);
+    throw;
+  }
+  return fds;
+}
+
+// Takes one completed read into `read`; true when the request is done. A
+// short read that reaches the size the file had when opened is its end,
+// without the zero-byte read plain calls need to see it: a file that grew
+// since has changed, and its state after the run shows that.
+bool take_read(const ring_file& file, const read_request& request, int result,
+               read_result* read) {
+  // A regular file that refuses to be read through the ring without waiting
+  // (some file systems do, for descriptors opened O_NONBLOCK) is read by
+  // plain calls, where that flag has no effect on regular files.
+  if (result == -EAGAIN || result == -EINTR) {
+    read_on_at(file.fd, file.offset, file.size, request.buffer, request.size,
+               read);
+    return true;
+  }
+  if (result < 0) {
+    read->end = read->failed = true;
+    return true;
+  }
+  if (result == 0) {
+    *read = ended_at(read->count, file.offset + read->count, file.size);
+    return true;
+  }
+  read->count += static_cast<std::size_t>(result);
+  if (read->count == request.size) return true;
+  read->end = file.offset + read->count >= file.size;
+  return read->end;
+}
+
+}  // namespace
+
+void ring_files_closer::operator()(ring_files* files) const {
+  for (const ring_file& file : files->table.files)
+    if (file.fd >= 0) close(file.fd);
+  for (int fd : files->closing) close(fd);
+  io_uring_queue_exit(&files->ring);
+  delete files;
+}
+
+// Setting up the ring fails where io_uring is missing (before Linux 5.1),
+// disabled by the administrator or refused by a seccomp filter, as container
+// runtimes often do.
+ring_files_handle make_ring_files(const directory& held) {
+  std::unique_ptr<ring_files> set_up(new ring_files);
+  if (io_uring_queue_init(ring_entries, &set_up->ring, 0) != 0) return nullptr;
+  ring_files_handle files(set_up.release());
+  files->directory_fd = held.fd;
+  if (!has_needed_operations(&files->ring)) return nullptr;
+  return files;
+}
+
+std::vector<std::optional<opened_file>> ring_open_all(
+    ring_files* files, const std::vector<const char*>& entries) {
+  const std::vector<int> fds = ring_open_batch(files, entries);
+  std::vector<std::optional<opened_file>> opened;
+  opened.reserve(entries.size());
+  for (int fd : fds) opened.push_back(take_opened(files, fd));
+  return opened;
+}
+
+std::vector<read_result> ring_read_all(
+    ring_files* files, const std::vector<read_request>& requests) {
+  std::vector<read_result> results(requests.size());
+  std::vector<std::size_t> pending(requests.size());
+  for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+  while (!pending.empty()) {
+    std::vector<std::size_t> unfinished;
+    run_batch(
+        files, pending.size(),
+        [&](io_uring_sqe* sqe, std::size_t i) {
+          const read_request& request = requests[pending[i]];
+          const ring_file& file = files->table.files[request.number];
+          const read_result& read = results[pending[i]];
+          io_uring_prep_read(sqe, file.fd, request.buffer + read.count,
+                             static_cast<unsigned>(std::min(
+                                 request.size - read.count, longest_read)),
+                             file.offset + read.count);
+        },
+        [&](std::size_t i, int result) {
+          const read_request& request = requests[pending[i]];
+          if (!take_read(files->table.files[request.number], request, result,
+                         &results[pending[i]]))
+            unfinished.push_back(pending[i]);
+        });
+    pending.swap(unfinished);
+  }
+  for (std::size_t i = 0; i < requests.size(); ++i)
+    files->table.files[requests[i].number].offset += results[i].count;
+  return results;
+}
+
+void ring_close(ring_files* files, std::size_t number) {
+  files->closing.push_back(remove_file(&files->table, number).fd);
+}
