@@ -26,14 +26,7 @@ runs_small="${RUNS_SMALL:-3}"
 "$top/scripts/install_deps.sh" fdupes jdupes rdfind rmlint hyperfine time \
   openssl
 
-if [[ -n "${DUPSWEEP:-}" ]]; then
-  dupsweep="$(realpath "$DUPSWEEP")"
-else
-  "$top/scripts/install_deps.sh" $(cat "$top/scripts/native_packages.txt")
-  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$top/build" --target dupsweep -j"$(nproc)" >/dev/null
-  dupsweep="$top/build/dupsweep"
-fi
+dupsweep="$("$here/dupsweep_binary.sh")"
 
 heading="Peers"
 drop_caches=""

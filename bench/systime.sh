@@ -22,14 +22,7 @@ top="$(dirname "$here")"
 runs="${RUNS:-10}"
 
 "$top/scripts/install_deps.sh" jdupes hyperfine openssl jq
-if [[ -n "${DUPSWEEP:-}" ]]; then
-  dupsweep="$(realpath "$DUPSWEEP")"
-else
-  "$top/scripts/install_deps.sh" $(cat "$top/scripts/native_packages.txt")
-  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$top/build" --target dupsweep -j"$(nproc)" >/dev/null
-  dupsweep="$top/build/dupsweep"
-fi
+dupsweep="$("$here/dupsweep_binary.sh")"
 before="${BEFORE:+$(realpath "$BEFORE")}"
 
 drop=""
