@@ -152,10 +152,10 @@ TEST(ContentRun, KeepsFilesWithOneDigestButOtherBytes) {
   const run_result run = run_program({dir.path});
 
   EXPECT_EQ(
-      working_in(dir, digest_lines(dir, {{"m1", collided}, {"m2", collided}}) +
-                          "Kept : " + full_name(dir, "m1") +
-                          " (its contents differ from " + full_name(dir, "m2") +
-                          ")\n"),
+      working_in(dir,
+                 digest_lines(dir, {{"m1", collided}, {"m2", collided}}) +
+                     kept(dir, "m1",
+                          "its contents differ from " + full_name(dir, "m2"))),
       run.out);
   EXPECT_EQ(0, run.exit_code);
   EXPECT_EQ((std::vector<std::string>{"m1", "m2"}), sorted_file_names(dir));
@@ -167,21 +167,20 @@ TEST(ContentRun, KeepsTwoNamesOfOneFileInBothModes) {
   write_file(dir, "a", "hello", 1000);
   ASSERT_TRUE(make_hard_link(full_name(dir, "a"), full_name(dir, "b")));
   // One file, one time: the name that sorts last is the one kept.
-  const std::string kept = "Kept : " + full_name(dir, "a") +
-                           " (it is the same file as " + full_name(dir, "b") +
-                           ")\n";
+  const std::string kept_a =
+      kept(dir, "a", "it is the same file as " + full_name(dir, "b"));
 
   run_result run = run_program({dir.path});
 
   EXPECT_EQ(working_in(dir, digest_lines(dir, {{"a", hello_digest},
                                                {"b", hello_digest}}) +
-                                kept),
+                                kept_a),
             run.out);
   EXPECT_EQ(0, run.exit_code);
 
   run = run_program({"--nosha1", dir.path});
 
-  EXPECT_EQ(working_in(dir, kept), run.out);
+  EXPECT_EQ(working_in(dir, kept_a), run.out);
   EXPECT_EQ(0, run.exit_code);
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), sorted_file_names(dir));
 }

@@ -131,6 +131,12 @@ std::string erasing(const temp_dir& dir, const std::string& name) {
   return "Erasing : " + full_name(dir, name) + "\n";
 }
 
+std::string kept(const temp_dir& dir, const std::string& name,
+                 const std::string& why) {
+  return erasing(dir, name) + "Kept : " + full_name(dir, name) + " (" + why +
+         ")\n";
+}
+
 std::string erasing_lines(const temp_dir& dir,
                           const std::vector<std::string>& names) {
   std::string lines;

@@ -92,6 +92,11 @@ std::string digest_lines(const temp_dir& dir,
 /// The line that announces the deletion of `name` in `dir.path`.
 std::string erasing(const temp_dir& dir, const std::string& name);
 
+/// The lines of a marked file `name` in `dir.path` that stays: its
+/// "Erasing : " line, then "Kept : " with `why`.
+std::string kept(const temp_dir& dir, const std::string& name,
+                 const std::string& why);
+
 /// The lines that announce the deletion of `names`, in listing order; they
 /// must still be there.
 std::string erasing_lines(const temp_dir& dir,

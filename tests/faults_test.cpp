@@ -231,7 +231,7 @@ TEST(FaultRun, DeletesOnlyWhatIsStillAProvenCopy) {
         continue;
       }
       if (ending.find("{c}") == 0) ending.replace(0, 3, full_name(dir, "c"));
-      expected += "Kept : " + full_name(dir, name) + " (" + ending + ")\n";
+      expected += kept(dir, name, ending);
     }
 
     const run_result run = run_program({dir.path}, with_fault(dir, injected));
@@ -332,8 +332,7 @@ TEST(FaultRun, ChecksTheMarkedFileLastBeforeItsDeletion) {
   std::string expected = "Calculating sha1 ...\n";
   for (const std::string& name : in_listing_order(dir, {"a", "c"}))
     expected += digest_line(dir, name, done_with(hello_digest));
-  expected += erasing(dir, "a") + "Kept : " + full_name(dir, "a") +
-              " (it changed during the run)\n";
+  expected += kept(dir, "a", "it changed during the run");
 
   const run_result run = run_program(
       {dir.path}, with_fault(dir, {"statx", 1, "c", "rewrite", "a"}));
@@ -384,9 +383,8 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
     for (const std::string& name : in_listing_order(dir, {"a", "b", "c"}))
       expected += digest_line(dir, name, done_with(hello_digest));
     for (const std::string& name : in_listing_order(dir, {"a", "b"}))
-      expected += name == "b" && changed == "a"
-                      ? erasing(dir, name)
-                      : "Kept : " + full_name(dir, name) + " (not a copy)\n";
+      expected += name == "b" && changed == "a" ? erasing(dir, name)
+                                                : kept(dir, name, "not a copy");
 
     const run_result run =
         run_program({dir.path}, with_fault(dir, test.injected));

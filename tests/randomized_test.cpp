@@ -246,9 +246,9 @@ prediction predict(const temp_dir& dir, const std::vector<std::string>& files,
     if (keeper == &record) continue;
     marked = true;
     if (keeper->file == record.file) {
-      predicted.out += "Kept : " + full_name(dir, record.name) +
-                       " (it is the same file as " +
-                       full_name(dir, keeper->name) + ")\n";
+      predicted.out +=
+          kept(dir, record.name,
+               "it is the same file as " + full_name(dir, keeper->name));
       continue;
     }
     predicted.erased.insert(record.name);

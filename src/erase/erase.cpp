@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "console/console.h"
-#include "erase/verify.h"
+#include "erase/proof.h"
 
 namespace {
 
@@ -21,6 +20,8 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
     reason = keeper + " changed during the run or is gone";
   else if (why == verdict::same_file)
     reason = "it is the same file as " + keeper;
+  else if (why == verdict::keeper_not_ours)
+    reason = keeper + " belongs to another user";
   else
     reason = "its contents differ from " + keeper;
   write_line("Kept : " + full_name_of(scanned, marked.entry) + " (" + reason +
@@ -72,54 +73,6 @@ void note_own_change(const scanned_directory& scanned, file_list* files,
   }
 }
 
-// Holds the marked file for its deletion and its keeper against change, and
-// asks whether the marked file is a proven copy. A marked file that cannot
-// be held because another program has it open ends the run, as a refused
-// deletion does, its "Erasing : " line last.
-verdict hold_and_verify(const scanned_directory& scanned,
-                        const file_record& marked, const file_record& keeper,
-                        run_mode mode, compare_buffer* buffer,
-                        held_handle* mine, held_handle* kept) {
-  const hold_result hold =
-      hold_entry(*scanned.held, marked.entry, hold_purpose::deleting, mine);
-  if (hold == hold_result::refused) {
-    const std::string name = full_name_of(scanned, marked.entry);
-    write_line("Erasing : " + name);
-    flush_output();
-    throw std::system_error(std::make_error_code(std::errc::permission_denied),
-                            name);
-  }
-  if (hold == hold_result::gone) return verdict::changed;
-  return hold_keeper_and_verify(scanned, marked, **mine, keeper, mode, buffer,
-                                kept);
-}
-
-// True when the file was deleted. The keeper stays held until the marked
-// file's deletion is complete.
-bool erase_if_copy(const scanned_directory& scanned, const file_record& marked,
-                   const file_record& keeper, run_mode mode,
-                   compare_buffer* buffer) {
-  held_handle mine;
-  held_handle kept;
-  verdict found =
-      hold_and_verify(scanned, marked, keeper, mode, buffer, &mine, &kept);
-  if (found != verdict::copy) {
-    report_kept(scanned, marked, keeper, found);
-    return false;
-  }
-  write_line("Erasing : " + full_name_of(scanned, marked.entry));
-  flush_output();
-  // Writing the line may have taken a while (a slow reader of the output):
-  // ask once more, so that only the deletion itself follows the last check.
-  found = check_states(marked, *mine, keeper, *kept);
-  if (found != verdict::copy) {
-    report_kept(scanned, marked, keeper, found);
-    return false;
-  }
-  delete_held(mine.get());
-  return true;
-}
-
 }  // namespace
 
 void erase_marked(const scanned_directory& scanned, file_list* files,
@@ -132,9 +85,13 @@ void erase_marked(const scanned_directory& scanned, file_list* files,
     const file_record& record = (*files)[place];
     if (!record.erase_mark) continue;
     found = true;
-    if (erase_if_copy(scanned, record, (*files)[record.keeper], mode,
-                      buffer ? &*buffer : nullptr))
+    const file_record& keeper = (*files)[record.keeper];
+    const verdict found = prove_and_erase(scanned, record, keeper, mode,
+                                          buffer ? &*buffer : nullptr);
+    if (found == verdict::copy)
       note_own_change(scanned, files, place, shared);
+    else
+      report_kept(scanned, record, keeper, found);
   }
   if (!found) write_line("Nothing to erase (no duplicate found).");
 }

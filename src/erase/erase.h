@@ -4,12 +4,12 @@
 #include "scan/scan.h"
 #include "select/select.h"
 
-/// Walks the records in list order and deletes the file of every marked one
-/// that is, right then, a proven copy of its keeper, announcing it with an
-/// "Erasing : " line first; a marked file that is not is kept, with a
-/// "Kept : " line that says why. Reports when nothing was marked. A deletion
-/// the system refuses throws std::system_error, leaving the files after it
-/// in place. Records of other names of a deleted file take its new change
-/// time.
+/// Walks the records in list order and, for every marked one, announces it
+/// with an "Erasing : " line and deletes its file if it is, right then, a
+/// proven copy of its keeper; a marked file that is not stays, with a
+/// "Kept : " line right after that says why. Reports when nothing was
+/// marked. A deletion the system refuses throws std::system_error, leaving
+/// the files after it in place. The record of the next other name of a
+/// deleted file takes the file's new change time.
 void erase_marked(const scanned_directory& scanned, file_list* files,
                   run_mode mode);

@@ -55,6 +55,8 @@ TEST(EraseMarked, DeletesOnlyFilesUnchangedSinceTheyWereListed) {
 
   EXPECT_EQ(
       (std::vector<std::string>{
+          "Erasing : " + full_name(dir, "gone"),
+          "Erasing : " + full_name(dir, "mid"),
           "Erasing : " + full_name(dir, "old"),
           "Kept : " + full_name(dir, "gone") + " (it changed during the run)",
           "Kept : " + full_name(dir, "mid") + " (it changed during the run)"}),
@@ -73,7 +75,9 @@ TEST(EraseMarked, KeepsEveryCopyOfAKeeperThatChanged) {
 
   const std::string why =
       " (" + full_name(dir, "keeper") + " changed during the run or is gone)";
-  EXPECT_EQ((std::vector<std::string>{"Kept : " + full_name(dir, "a") + why,
+  EXPECT_EQ((std::vector<std::string>{"Erasing : " + full_name(dir, "a"),
+                                      "Erasing : " + full_name(dir, "b"),
+                                      "Kept : " + full_name(dir, "a") + why,
                                       "Kept : " + full_name(dir, "b") + why}),
             erase_lines(&run, run_mode::size_only));
   EXPECT_EQ((std::vector<std::string>{"a", "b", "keeper"}),

@@ -49,11 +49,13 @@ struct file_state {
   /// Moved forward by every change to the file's data or attributes, and
   /// never set back by an ordinary program. Valid when has_change_time.
   file_time change_time;
+  std::uint32_t owner = 0;  ///< The owning user (POSIX). Valid when has_owner.
   bool has_identity = false;
   bool has_change_time = false;
   /// The file had other names (hard links) when queried; known wherever the
   /// identity is.
   bool has_other_names = false;
+  bool has_owner = false;
 };
 
 /// True when `now` shows the file `then` described, unchanged: every field
@@ -113,6 +115,12 @@ open_file_handle open_entry(const directory& held, const char* entry);
 /// The state of an open file, identity and change time included; empty when
 /// the system cannot tell it.
 std::optional<file_state> state_of(const open_file& file);
+
+/// Makes the reads of `file` that follow ask the file system for its bytes
+/// where pages this system cached of it earlier may not hold them: on FUSE
+/// and network file systems a file can change without this system knowing.
+/// Elsewhere it does nothing.
+void read_afresh(const open_file& file);
 
 /// What one read gave.
 struct read_result {

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/directory_posix.h"
+#include "platform/file_system_posix.h"
 
 struct open_file {
   int fd = -1;
@@ -118,6 +119,13 @@ open_file_handle open_entry(const directory& held, const char* entry) {
 }
 
 std::optional<file_state> state_of(const open_file& file) { return file.state; }
+
+void read_afresh(const open_file& file) {
+  // Dropping the file's clean pages makes the next reads ask the file system
+  // (a FUSE daemon, a server) again; on FUSE it drops what kernel_cache kept.
+  if (!writes_pass_this_kernel(file.fd))
+    posix_fadvise(file.fd, 0, 0, POSIX_FADV_DONTNEED);
+}
 
 read_result read_from(open_file* file, unsigned char* buffer,
                       std::size_t size) {

@@ -188,6 +188,10 @@ open_file_handle open_entry(const directory& held, const char* entry) {
 
 std::optional<file_state> state_of(const open_file& file) { return file.state; }
 
+// Windows keeps a network file's cached pages coherent with the server by
+// its oplocks and leases, and has no FUSE.
+void read_afresh(const open_file&) {}
+
 read_result read_from(open_file* file, unsigned char* buffer,
                       std::size_t size) {
   read_result read;

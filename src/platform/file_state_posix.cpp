@@ -21,6 +21,8 @@ file_state state_from(const struct stat& st) {
   file_state state;
   state.has_identity = true;
   state.has_other_names = st.st_nlink > 1;
+  state.has_owner = true;
+  state.owner = st.st_uid;
   state.identity = file_identity{static_cast<std::uint64_t>(st.st_dev),
                                  static_cast<std::uint64_t>(st.st_ino)};
   state.size = static_cast<std::uint64_t>(st.st_size);
@@ -43,6 +45,8 @@ std::optional<file_state> synced_state(int dir_fd, const char* entry) {
   file_state state;
   state.has_identity = true;
   state.has_other_names = st.stx_nlink > 1;
+  state.has_owner = true;
+  state.owner = st.stx_uid;
   state.identity = file_identity{
       static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
       st.stx_ino};

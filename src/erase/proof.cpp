@@ -1,0 +1,178 @@
+#include "erase/proof.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "console/console.h"
+#include "select/two_threads.h"
+
+namespace {
+
+bool still_as_recorded(const file_record& record,
+                       const std::optional<file_state>& now) {
+  return now && !record.changed && same_unchanged_file(record.state, *now);
+}
+
+bool one_file(const file_state& a, const file_state& b) {
+  return a.has_identity && b.has_identity && a.identity == b.identity;
+}
+
+bool one_owner(const file_state& a, const file_state& b) {
+  return !a.has_owner || !b.has_owner || a.owner == b.owner;
+}
+
+// Written, and flushed, before any of the proof: however long the line
+// takes to be written (a full pipe, a paused terminal), the proof that
+// follows it is what the deletion rests on.
+void announce(const std::string& name) {
+  write_line("Erasing : " + name);
+  flush_output();
+}
+
+std::system_error refused(const std::string& name) {
+  return std::system_error(std::make_error_code(std::errc::permission_denied),
+                           name);
+}
+
+verdict why_not_held(const scanned_directory& scanned,
+                     const file_record& keeper, const held_file& mine) {
+  const std::optional<file_state> kept =
+      inspect_entry(*scanned.held, keeper.entry);
+  const std::optional<file_state> marked = state_of(mine);
+  if (kept && marked && one_file(*kept, *marked)) return verdict::same_file;
+  return verdict::keeper_changed;
+}
+
+// The two files as opened for their comparison. They stay open until the
+// deletion is done, so that the end of the proof shows nowhere (a watcher
+// of the directory sees a file closed) before the file is gone.
+struct read_pair {
+  open_file_handle mine;
+  open_file_handle kept;
+};
+
+// Opens `record`'s file to read it again, if it is still the file recorded.
+open_file_handle reopen(const scanned_directory& scanned,
+                        const file_record& record) {
+  open_file_handle file = open_entry(*scanned.held, record.entry);
+  if (!file || !still_as_recorded(record, state_of(*file))) return nullptr;
+  read_afresh(*file);
+  return file;
+}
+
+// Reads both files in step from `begin`, chunk by chunk, comparing as they
+// are read, through `ours` and the chunk after it, up to `end` or, when
+// `to_end`, to their true ends, which must then be one place. Gives up,
+// without objecting, once `decided` is set by another part's objection.
+verdict compare_range(const open_file& mine, const open_file& kept,
+                      std::uint64_t begin, std::uint64_t end, bool to_end,
+                      unsigned char* ours, const std::atomic<bool>& decided) {
+  unsigned char* const theirs = ours + compare_chunk;
+  for (std::uint64_t at = begin; to_end || at < end; at += compare_chunk) {
+    if (decided) return verdict::copy;
+    const std::size_t length =
+        to_end ? compare_chunk
+               : static_cast<std::size_t>(
+                     std::min<std::uint64_t>(compare_chunk, end - at));
+    const read_result a = read_at(mine, at, ours, length);
+    if (a.failed) return verdict::changed;
+    const read_result b = read_at(kept, at, theirs, length);
+    if (b.failed) return verdict::keeper_changed;
+    if (a.count != b.count || std::memcmp(ours, theirs, a.count) != 0)
+      return verdict::contents_differ;
+    // Both ended here, where a read found no more bytes: one true end.
+    if (a.count < length) return verdict::copy;
+  }
+  return verdict::copy;
+}
+
+// Files from this size on are compared in two halves, the second on a second
+// thread where there is a second core: reading both again is most of what a
+// large copy's proof costs, and it is no proof later for being slower. The
+// recorded size only places the split; the second half reads to the end.
+constexpr std::uint64_t halves_from = 1048576;
+
+verdict compare_contents(const open_file& mine, const open_file& kept,
+                         std::uint64_t size, compare_buffer* buffer) {
+  unsigned char* const first = buffer->bytes.get();
+  unsigned char* const second = first + 2 * compare_chunk;
+  const std::uint64_t half = size / 2 / compare_chunk * compare_chunk;
+  std::atomic<bool> decided{false};
+  verdict later = verdict::copy;
+  second_thread other;
+  const bool split =
+      size >= halves_from && start_second(&other, [&] {
+        later = compare_range(mine, kept, half, 0, true, second, decided);
+        if (later != verdict::copy) decided = true;
+      });
+  const verdict earlier =
+      split ? compare_range(mine, kept, 0, half, false, first, decided)
+            : compare_range(mine, kept, 0, 0, true, first, decided);
+  if (earlier != verdict::copy) decided = true;
+  finish_second(&other);
+  return earlier != verdict::copy ? earlier : later;
+}
+
+verdict compare_afresh(const scanned_directory& scanned,
+                       const file_record& marked, const file_record& keeper,
+                       compare_buffer* buffer, read_pair* read) {
+  read->mine = reopen(scanned, marked);
+  if (!read->mine) return verdict::changed;
+  read->kept = reopen(scanned, keeper);
+  if (!read->kept) return verdict::keeper_changed;
+  if (one_file(*state_of(*read->mine), *state_of(*read->kept)))
+    return verdict::same_file;
+  // Records are grouped by digest alone: files of other sizes are no copies
+  // whatever their first bytes.
+  if (marked.state.size != keeper.state.size) return verdict::contents_differ;
+  return compare_contents(*read->mine, *read->kept, marked.state.size, buffer);
+}
+
+// The keeper first, the marked file last: after its check comes only its
+// deletion. The checks come after the comparison, so that a name given to
+// another file while the two were read is seen.
+verdict check_states(const file_record& marked, const held_file& mine,
+                     const file_record& keeper, const held_file& kept) {
+  const std::optional<file_state> kept_now = state_of(kept);
+  if (!still_as_recorded(keeper, kept_now)) return verdict::keeper_changed;
+  const std::optional<file_state> mine_now = state_of(mine);
+  if (!still_as_recorded(marked, mine_now)) return verdict::changed;
+  if (one_file(*mine_now, *kept_now)) return verdict::same_file;
+  // Another user's copy may be deleted by that user at any time after the
+  // run, taking the only copy with it.
+  if (!one_owner(*mine_now, *kept_now)) return verdict::keeper_not_ours;
+  return verdict::copy;
+}
+
+}  // namespace
+
+verdict prove_and_erase(const scanned_directory& scanned,
+                        const file_record& marked, const file_record& keeper,
+                        run_mode mode, compare_buffer* buffer) {
+  const std::string name = full_name_of(scanned, marked.entry);
+  announce(name);
+  held_handle mine;
+  const hold_result hold =
+      hold_entry(*scanned.held, marked.entry, hold_purpose::deleting, &mine);
+  if (hold == hold_result::refused) throw refused(name);
+  if (hold == hold_result::gone) return verdict::changed;
+  held_handle kept;
+  if (hold_entry(*scanned.held, keeper.entry, hold_purpose::keeping, &kept) !=
+      hold_result::held)
+    return why_not_held(scanned, keeper, *mine);
+  read_pair read;
+  if (mode == run_mode::content_mode) {
+    const verdict bytes =
+        compare_afresh(scanned, marked, keeper, buffer, &read);
+    if (bytes != verdict::copy) return bytes;
+  }
+  const verdict states = check_states(marked, *mine, keeper, *kept);
+  if (states != verdict::copy) return states;
+  delete_held(mine.get());
+  return verdict::copy;
+}

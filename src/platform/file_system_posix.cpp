@@ -1,0 +1,34 @@
+#include "platform/file_system_posix.h"
+
+#include <linux/magic.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// Types statfs gives (linux/magic.h, or the file systems' own sources where
+// that header has none). A kind not listed is taken as one whose files may
+// change elsewhere: the cost is a read from the file system, not a loss.
+constexpr unsigned long local_kinds[] = {
+    EXT4_SUPER_MAGIC,  // also ext2 and ext3
+    XFS_SUPER_MAGIC,      BTRFS_SUPER_MAGIC, TMPFS_MAGIC,
+    RAMFS_MAGIC,          F2FS_SUPER_MAGIC,  MSDOS_SUPER_MAGIC,  // also vfat
+    EXFAT_SUPER_MAGIC,
+    0x5346544e,  // ntfs
+    0x7366746e,  // ntfs3
+    0x3153464a,  // jfs
+    REISERFS_SUPER_MAGIC,
+    0xca451a4e,  // bcachefs
+};
+
+}  // namespace
+
+bool writes_pass_this_kernel(int fd) {
+  struct statfs kind;
+  if (fstatfs(fd, &kind) != 0) return false;
+  const auto type = static_cast<unsigned long>(kind.f_type);
+  return std::find(std::begin(local_kinds), std::end(local_kinds), type) !=
+         std::end(local_kinds);
+}
