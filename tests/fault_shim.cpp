@@ -5,7 +5,9 @@
 // call goes on as usual. Settings come from the environment:
 //   DUPSWEEP_FAULT_CALL    fstatat, statx, openat or unlinkat (an open queued
 //                          on an io_uring counts as an openat, when
-//                          submitted); readdir or io_uring_submit_and_wait,
+//                          submitted); announce: a write to standard output
+//                          of the "Erasing : " line of the file, before its
+//                          bytes go out; readdir or io_uring_submit_and_wait,
 //                          which the action "fail" makes fail
 //   DUPSWEEP_FAULT_COUNT   which such call on the file, 1 for the first
 //   DUPSWEEP_FAULT_NAME    the file's entry name; empty: any call counts
@@ -31,6 +33,8 @@
 //   DUPSWEEP_FAULT_SHORT   entry names, comma-separated, whose plain reads
 //                          find the end of the file, without an error, after
 //                          DUPSWEEP_FAULT_SHORT_AT bytes
+//   DUPSWEEP_FAULT_TALLY   a file the shim writes, at the end of the run,
+//                          the count of the program's statx calls into
 //   DUPSWEEP_FAULT_PAGES   when set, every read of a file of the directory,
 //                          plain or through io_uring, into a destination off
 //                          a page boundary fails (EFAULT, or EBADF through
@@ -93,7 +97,8 @@ void rewrite(const std::string& path, bool in_place) {
 }
 
 // The shared writable mapping of the target that "mapped-write" writes
-// through: made and dirtied (its first byte written as it is) a while
+// through: made and dirtied (its first byte written as it is, through a
+// volatile access, which the compiler may not leave out) a while
 // before the program runs, as by a writer that has had the file mapped for
 // some time, so that the write fault that stamps the file comes first.
 unsigned char* mapped = nullptr;
@@ -101,12 +106,19 @@ unsigned char* mapped = nullptr;
 __attribute__((constructor)) void map_target() {
   if (setting("DUPSWEEP_FAULT_ACTION") != "mapped-write") return;
   const int fd = open(target_path().c_str(), O_RDWR);
-  if (fd < 0) return;
+  struct stat before;
+  if (fd < 0 || fstat(fd, &before) != 0) return;
   void* at = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (at != MAP_FAILED) {
+    mapped = static_cast<unsigned char*>(at);
+    volatile unsigned char* const first = mapped;
+    *first = *first;
+    // The dirtying write stamped the file; a writer of long ago would have
+    // done so long before the test set the file's times.
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    futimens(fd, times);
+  }
   close(fd);
-  if (at == MAP_FAILED) return;
-  mapped = static_cast<unsigned char*>(at);
-  mapped[0] = mapped[0];
   usleep(100000);
 }
 
@@ -138,6 +150,30 @@ void act() {
 
 void inject(const char* call, const char* path) {
   if (is_chosen(call, path)) act();
+}
+
+// Each "Erasing : " line in `size` bytes of output at `text`, as the name it
+// announces.
+void inject_announced(const void* text, std::size_t size) {
+  if (setting("DUPSWEEP_FAULT_CALL") != "announce") return;
+  const std::string out(static_cast<const char*>(text), size);
+  const std::string label = "Erasing : ";
+  for (std::size_t at = out.find(label); at != std::string::npos;
+       at = out.find(label, at + 1)) {
+    const std::size_t name = at + label.size();
+    inject("announce", out.substr(name, out.find('\n', name) - name).c_str());
+  }
+}
+
+std::atomic<long> statx_calls{0};
+
+__attribute__((destructor)) void write_tally() {
+  const std::string tally = setting("DUPSWEEP_FAULT_TALLY");
+  if (tally.empty()) return;
+  if (std::FILE* file = std::fopen(tally.c_str(), "w")) {
+    std::fprintf(file, "%ld\n", statx_calls.load());
+    std::fclose(file);
+  }
 }
 
 // Plain reads of the files named in DUPSWEEP_FAULT_SHORT: one more than the
@@ -238,6 +274,7 @@ int openat64(int dir, const char* path, int flags, ...) {
 
 int statx(int dir, const char* path, int flags, unsigned mask,
           struct statx* st) {
+  ++statx_calls;
   inject("statx", path);
   return next<int (*)(int, const char*, int, unsigned, struct statx*)>("statx")(
       dir, path, flags, mask, st);
@@ -266,6 +303,18 @@ int close(int fd) {
     paged[fd] = false;
   }
   return next<int (*)(int)>("close")(fd);
+}
+
+std::size_t fwrite(const void* data, std::size_t size, std::size_t count,
+                   std::FILE* stream) {
+  if (stream == stdout) inject_announced(data, size * count);
+  return next<std::size_t (*)(const void*, std::size_t, std::size_t,
+                              std::FILE*)>("fwrite")(data, size, count, stream);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+  if (fd == STDOUT_FILENO) inject_announced(data, size);
+  return next<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
 }
 
 dirent* readdir(DIR* dir) {
