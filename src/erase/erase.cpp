@@ -29,7 +29,8 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
 }
 
 // The places in the list of the records of files that had other names (hard
-// links) when queried, sorted by file; usually none.
+// links) when queried, sorted by file and, for each file, by place; usually
+// none.
 using shared_names = std::vector<std::uint32_t>;
 
 shared_names shared_files(const file_list& files) {
@@ -39,38 +40,47 @@ shared_names shared_files(const file_list& files) {
       shared.push_back(place);
   std::sort(shared.begin(), shared.end(),
             [&files](std::uint32_t a, std::uint32_t b) {
-              return files[a].state.identity < files[b].state.identity;
+              const file_identity& x = files[a].state.identity;
+              const file_identity& y = files[b].state.identity;
+              return x < y || (x == y && a < b);
             });
   return shared;
 }
 
+// The record of the next name, in list order, of the file `deleted` also
+// had; null when there is none.
+file_record* next_name(file_list* files, std::uint32_t deleted,
+                       const shared_names& shared) {
+  const file_identity& identity = (*files)[deleted].state.identity;
+  const auto after = std::upper_bound(
+      shared.begin(), shared.end(), deleted,
+      [files, &identity](std::uint32_t place, std::uint32_t other) {
+        const file_identity& theirs = (*files)[other].state.identity;
+        return identity < theirs || (identity == theirs && place < other);
+      });
+  if (after == shared.end() || !((*files)[*after].state.identity == identity))
+    return nullptr;
+  return &(*files)[*after];
+}
+
 // Deleting one name of a file moves the file's change time, which would
-// make its other names look changed by someone else. They take the new
-// time, as long as nothing else about them differs.
+// make its other names look changed by someone else. Names are proved in
+// list order, so only the next one's record takes the new time, as long as
+// nothing else about it differs; it passes the time on when it is deleted
+// in turn. One query a deletion, however many names a file has.
 void note_own_change(const scanned_directory& scanned, file_list* files,
                      std::uint32_t deleted, const shared_names& shared) {
   const file_state gone = (*files)[deleted].state;
   if (!gone.has_identity || !gone.has_other_names) return;
-  const auto first = std::lower_bound(
-      shared.begin(), shared.end(), gone.identity,
-      [files](std::uint32_t place, const file_identity& identity) {
-        return (*files)[place].state.identity < identity;
-      });
-  for (auto it = first;
-       it != shared.end() && (*files)[*it].state.identity == gone.identity;
-       ++it) {
-    if (*it == deleted) continue;
-    file_record& other = (*files)[*it];
-    const std::optional<file_state> now =
-        inspect_entry(*scanned.held, other.entry);
-    if (!now || !now->has_identity || !(now->identity == gone.identity))
-      continue;
-    file_state moved = other.state;
-    moved.change_time = now->change_time;
-    moved.has_change_time = now->has_change_time;
-    if (!same_unchanged_file(moved, *now)) continue;
-    other.state = moved;
-  }
+  file_record* next = next_name(files, deleted, shared);
+  if (next == nullptr) return;
+  const std::optional<file_state> now =
+      inspect_entry(*scanned.held, next->entry);
+  if (!now || !now->has_identity || !(now->identity == gone.identity)) return;
+  file_state moved = next->state;
+  moved.change_time = now->change_time;
+  moved.has_change_time = now->has_change_time;
+  if (same_unchanged_file(moved, *now)) next->state = moved;
 }
 
 }  // namespace
