@@ -72,8 +72,10 @@ bool make_sparse(const std::string& path, std::uint64_t size,
 }
 
 // A small file system of `kind` mounted on `dir.path` for one test: "exfat"
-// and "fat" through FUSE, as camera cards and USB sticks are read here, and
-// "ext4-128", ext4 with 128-byte inodes, which stamps whole seconds. Empty
+// and "fat" through FUSE, as camera cards and USB sticks are read here,
+// "ext4-128", ext4 with 128-byte inodes, which stamps whole seconds, and
+// "bindfs", a folder beside it passed through FUSE with the page cache kept
+// across opens (kernel_cache), as sshfs and bindfs set-ups often do. Empty
 // `kind`: the test's own folder as it is. Mounting needs root.
 struct mounted_medium {
   mounted_medium(const temp_dir& dir, const std::string& kind);
@@ -81,6 +83,8 @@ struct mounted_medium {
   std::string skipped;  ///< Why it is not mounted; empty when it is.
   std::string mount_point;
   std::string loop;  ///< The loop device the exFAT driver needs.
+  /// Where the files of a bindfs mount really are; empty for the others.
+  std::string backing;
 };
 
 bool shell(const std::string& command) {
@@ -112,6 +116,10 @@ mounted_medium::mounted_medium(const temp_dir& dir, const std::string& kind) {
                : "";
     mounted =
         !loop.empty() && shell("mount.exfat-fuse " + loop + " " + dir.path);
+  } else if (kind == "bindfs") {
+    backing = dir.root + "/backing";
+    mounted = shell("mkdir " + backing) &&
+              shell("bindfs -o kernel_cache " + backing + " " + dir.path);
   } else if (kind == "fat") {
     mounted = mounted && shell("mkfs.vfat " + image) &&
               shell("fusefat -o rw+ " + image + " " + dir.path);
@@ -123,12 +131,23 @@ mounted_medium::mounted_medium(const temp_dir& dir, const std::string& kind) {
   if (mounted)
     mount_point = dir.path;
   else
-    skipped = "cannot mount " + kind + " here (FUSE or loop devices missing)";
+    skipped =
+        "cannot mount " + kind + " here (FUSE, bindfs or loop devices missing)";
 }
 
 mounted_medium::~mounted_medium() {
   if (!mount_point.empty()) shell("umount " + mount_point);
   if (!loop.empty()) shell("losetup -d " + loop);
+}
+
+// Writes "hello" to `path`, its write time `write_time`.
+void write_at(const std::string& path, std::int64_t write_time) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, file) << path;
+  std::fputs("hello", file);
+  std::fclose(file);
+  const timespec times[2] = {{write_time, 0}, {write_time, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
 }
 
 std::set<std::string> names_in(const temp_dir& dir) {
@@ -361,6 +380,8 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
       {"", {"openat", 2, "c", "mapped-write", ""}},
       {"", {"announce", 1, "a", "mapped-write", ""}},
       {"", {"announce", 1, "", "mapped-write", "c"}},
+      {"bindfs", {"announce", 1, "a", "mapped-write", ""}},
+      {"bindfs", {"announce", 1, "", "mapped-write", "c"}},
       {"fat", {"announce", 1, "a", "rewrite-in-place", ""}},
       {"fat", {"announce", 1, "", "rewrite-in-place", "c"}},
       {"exfat", {"openat", 2, "a", "rewrite-in-place", ""}},
@@ -383,9 +404,11 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
     }
     // Times a FAT directory entry can hold: after 1980, in even seconds.
     const std::int64_t base = 1600000000;
-    write_file(dir, "a", "hello", base);
-    write_file(dir, "b", "hello", base + 10);
-    write_file(dir, "c", "hello", base + 20);
+    // On bindfs, as where another machine wrote them: beneath the mount.
+    for (const char* name : {"a", "b", "c"})
+      write_at(medium.backing.empty() ? full_name(dir, name)
+                                      : medium.backing + "/" + name,
+               base + 10 * (name[0] - 'a'));
     const std::string changed = test.injected.target.empty()
                                     ? test.injected.name
                                     : test.injected.target;
@@ -396,8 +419,15 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
       expected += name == "b" && changed == "a" ? erasing(dir, name)
                                                 : kept(dir, name, "not a copy");
 
-    const run_result run =
-        run_program({dir.path}, with_fault(dir, test.injected));
+    // On bindfs the change is made to the files underneath, which the
+    // pages cached of the mount do not show.
+    const run_result run = run_program(
+        {dir.path},
+        with_fault(dir, test.injected,
+                   medium.backing.empty()
+                       ? std::vector<std::string>{}
+                       : std::vector<std::string>{"DUPSWEEP_FAULT_DIR=" +
+                                                  medium.backing}));
 
     std::string out = run.out;
     for (const std::string& reason :
@@ -412,7 +442,9 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
     EXPECT_EQ((changed == "a" ? std::set<std::string>{"a", "c"}
                               : std::set<std::string>{"a", "b", "c"}),
               names_in(dir));
-    EXPECT_EQ("HELLO", read_file(full_name(dir, changed)));
+    EXPECT_EQ("HELLO", read_file(medium.backing.empty()
+                                     ? full_name(dir, changed)
+                                     : medium.backing + "/" + changed));
   }
 }
 
@@ -566,6 +598,34 @@ TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
   }
   ASSERT_EQ(0, chmod(dir.path.c_str(), 0755));
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
+}
+
+TEST(UnprivilegedRun, KeepsACopyWhoseKeeperIsAnotherUsers) {
+  // In a shared directory another user can put a newer copy of one's file
+  // there, and delete it once the run has deleted the original.
+  if (geteuid() != 0)
+    GTEST_SKIP() << "giving a file to another user needs root";
+  temp_dir dir;
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 01777));
+  write_file(dir, "mine", "hello", 1000);
+  write_file(dir, "theirs", "hello", 2000);
+  ASSERT_EQ(0, chown(full_name(dir, "theirs").c_str(), 65534, 65534));
+  const std::string kept_mine =
+      kept(dir, "mine", full_name(dir, "theirs") + " belongs to another user");
+
+  run_result run = run_program({dir.path});
+
+  EXPECT_EQ(working_in(dir, digest_lines(dir, {{"mine", hello_digest},
+                                               {"theirs", hello_digest}}) +
+                                kept_mine),
+            run.out);
+  EXPECT_EQ(0, run.exit_code);
+
+  run = run_program({"--nosha1", dir.path});
+
+  EXPECT_EQ(working_in(dir, kept_mine), run.out);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ((std::set<std::string>{"mine", "theirs"}), names_in(dir));
 }
 
 TEST(LargeFileRun, ComparesSizesBeyondFourGibibytesByAllBits) {
