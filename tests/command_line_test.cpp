@@ -88,11 +88,14 @@ TEST(CommandLine, ReportsTheResolvedDirectoryOrThatItIsMissing) {
             run.out);
   EXPECT_EQ(0, run.exit_code);
 
-  // A plain file given as the directory is found but not listed: no scan
-  // output at all.
+  // A plain file names no directory either: the run must not read as one
+  // that listed a directory and found nothing.
   write_file(dir, "plain", "abc", 1000);
   run = run_program({full_name(dir, "plain")});
-  EXPECT_EQ("Calculating sha1 ...\nNothing to erase (no duplicate found).\n",
+  EXPECT_EQ("\nNot found: " + full_name(dir, "plain") +
+                "\nCalculating sha1 ...\n"
+                "Nothing to erase (no duplicate found).\n",
             run.out);
   EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ("abc", read_file(full_name(dir, "plain")));
 }

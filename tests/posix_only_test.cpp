@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -112,6 +113,36 @@ TEST(PosixRun, EndsBeforeAnyDeletionWhenOutputFails) {
     EXPECT_EQ(3, run.exit_code);
   }
   EXPECT_EQ(402u, sorted_file_names(dir).size());
+}
+
+TEST(PosixRun, EndsAbnormallyInADirectoryDeeperThanThePathLimit) {
+  // Twenty names of 250 bytes: past PATH_MAX, where realpath and getcwd
+  // fail. Its copies are out of reach, and it must not pass for a directory
+  // without any. The shell goes in one name at a time.
+  temp_dir dir;
+  const std::string name(250, 'n');
+  std::string make = "cd '" + dir.path + "'";
+  std::string enter = make;
+  for (int i = 0; i < 20; ++i) {
+    make += " && mkdir " + name + " && cd -P " + name;
+    enter += " && cd -P " + name;
+  }
+  make += " && printf abc >old && printf abc >new && touch -d @1000 old";
+  ASSERT_EQ(0, std::system(make.c_str()));
+  run_options inside;
+  inside.prefix = {"sh", "-c", enter + " && exec \"$0\" \"$@\""};
+
+  for (const char* mode : {"--nosha1", ""}) {
+    std::vector<std::string> arguments = {"."};
+    if (*mode != '\0') arguments.insert(arguments.begin(), mode);
+    const run_result run = run_program(arguments, inside);
+    EXPECT_EQ("", run.out) << mode;
+    EXPECT_EQ(termination_notice, run.err);
+    EXPECT_EQ(3, run.exit_code);
+  }
+  EXPECT_EQ(0, std::system((enter + " && test -f old && test -f new").c_str()));
+  // rm, unlike the temporary directory's own removal, goes that deep.
+  std::system(("rm -rf '" + dir.path + "/" + name + "'").c_str());
 }
 
 TEST(PosixRun, EscapesControlCharactersOnlyOnATerminal) {

@@ -185,23 +185,51 @@ TEST(WindowsRun, PrintsTheResolvedNameWithBackslashesOnly) {
 
 TEST(WindowsRun, RefusesDirectoryTextsThatBreakTheNameRules) {
   // Were the rules not applied, the full-path service would strip the dot or
-  // blank and the run would erase in "old".
+  // blank and the run would erase in "old". Such a text names no directory,
+  // and is reported as it was given: a directory that was not read must not
+  // pass for one without duplicates.
   temp_dir dir;
   write_file(dir, "old/x", "abc", 1000);
   write_file(dir, "old/y", "xyz", 2000);
   const std::string old = full_name(dir, "old");
 
+  // The last is what cmd passes for "...\old\": the backslash escapes the
+  // closing quote.
   for (const std::string& text :
        {old + ".\\", old + " \\", old + ". ", old + "/", old + "\\\\",
-        dir.path + "\\a:b", dir.path + "\\a|b", dir.path + "\\\x01",
-        dir.path + "\\<old>"}) {
+        dir.path + "\\\\old", dir.path + "\\a:b", dir.path + "\\a|b",
+        dir.path + "\\\x01", dir.path + "\\<old>", old + "\""}) {
     const run_result run = run_program({"--nosha1", text});
-    EXPECT_EQ("Nothing to erase (no duplicate found).\n", run.out) << text;
+    EXPECT_EQ(
+        "\nNot found: " + text + "\nNothing to erase (no duplicate found).\n",
+        run.out)
+        << text;
     EXPECT_EQ("", run.err) << text;
     EXPECT_EQ(0, run.exit_code) << text;
   }
   EXPECT_TRUE(fs::exists(full_name(dir, "old\\x")));
   EXPECT_TRUE(fs::exists(full_name(dir, "old\\y")));
+}
+
+TEST(WindowsRun, EndsAbnormallyWhereTheDirectoryCannotBeOpened) {
+  // There, but out of reach: here another program holds it without sharing
+  // (as does a folder the user may not list, under Wine). It is no missing
+  // directory, which would read as one without duplicates.
+  temp_dir dir;
+  write_file(dir, "old", "abc", 1000);
+  write_file(dir, "new", "abc", 2000);
+  const HANDLE held =
+      CreateFileA(dir.path.c_str(), FILE_LIST_DIRECTORY, 0, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+  const run_result run = run_program({"--nosha1", dir.path});
+  CloseHandle(held);
+
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(termination_notice, run.err);
+  EXPECT_EQ(3, run.exit_code);
+  EXPECT_EQ((std::vector<std::string>{"new", "old"}), sorted_file_names(dir));
 }
 
 TEST(WindowsRun, ReachesNamesOutsideTheSystemCodePage) {
@@ -245,11 +273,11 @@ TEST(WindowsRun, PassesOverNamesTheServicesWouldShorten) {
   EXPECT_EQ("abc", read_file(full_name(dir, "x")));
 }
 
-TEST(WindowsRun, WorksInALongDirectoryOrSaysItIsNotFound) {
+TEST(WindowsRun, WorksInALongDirectoryOrEndsAbnormally) {
   // Past MAX_PATH (260 bytes) the ANSI services the program uses take a name
   // only where the manifest's longPathAware and the system's policy allow
-  // it (not under Wine). Either way the run must not pass for one in an
-  // empty directory.
+  // it (not under Wine). Out of their reach the directory is still there:
+  // neither missing nor without duplicates, so the run fails.
   temp_dir dir;
   write_file(dir, "old", "abc", 1000);
   write_file(dir, "new", "xyz", 2000);
@@ -270,14 +298,14 @@ TEST(WindowsRun, WorksInALongDirectoryOrSaysItIsNotFound) {
         "\nWorking in directory: " + deep + "\n\nErasing : " + deep + "\\old\n",
         run.out);
     EXPECT_FALSE(fs::exists(deep + "\\old"));
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(0, run.exit_code);
   } else {
-    EXPECT_EQ(
-        "\nNot found: " + deep + "\nNothing to erase (no duplicate found).\n",
-        run.out);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(termination_notice, run.err);
+    EXPECT_EQ(3, run.exit_code);
     EXPECT_TRUE(fs::exists(deep + "\\old"));
   }
-  EXPECT_EQ("", run.err);
-  EXPECT_EQ(0, run.exit_code);
   EXPECT_TRUE(fs::exists(deep + "\\new"));
 }
 

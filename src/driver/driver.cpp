@@ -65,7 +65,7 @@ int run_dupsweep(int argc, const char* const* argv) {
   if (directory_text.back() != path_separator())
     directory_text += path_separator();
   // Declared in this order so that they are released in the reverse one.
-  scanned_directory scanned = scan_directory(directory_text);
+  scanned_directory scanned = scan_directory(directory_text, parsed->directory);
   file_list files = build_file_list(scanned.held.get(), scanned.entries);
   remove_unique_sizes(&files);
   if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);

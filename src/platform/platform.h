@@ -15,16 +15,23 @@ char path_separator();
 struct resolved_directory {
   /// The absolute name as printed: no trailing separator except at a root.
   std::string name;
-  /// False when nothing can be queried under `name` (it does not exist, or
-  /// its attributes cannot be read); `name` is then the text made absolute.
+  /// False when nothing is there under `name`; `name` is then the text made
+  /// absolute.
   bool found = false;
 };
 
 /// Checks `text` against the platform's path syntax and resolves it to an
 /// absolute directory name, dropping a final separator first. Empty when the
 /// text, or the name it resolves to, is refused by the syntax rules or cannot
-/// be made absolute. Never throws for a refused text.
+/// be made absolute. Throws std::system_error when the system cannot tell
+/// whether anything is there (a name longer than it takes, no access to a
+/// directory on the way): that may be a directory with files in it.
 std::optional<resolved_directory> resolve_directory(const std::string& text);
+
+/// True when something is there under the absolute name `name`, false when
+/// the system answers that nothing is. Throws std::system_error when it
+/// cannot tell, as resolve_directory does.
+bool name_exists(const std::string& name);
 
 /// True when standard output is a terminal (on Windows a console), where a
 /// person reads each line as it comes.

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,11 +14,18 @@
 
 namespace {
 
-std::optional<std::string> current_directory() {
+// Inside a directory deeper than PATH_MAX getcwd fails, and the directory
+// a relative text names is then out of reach too.
+std::string current_directory() {
   char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof buffer) == nullptr) return std::nullopt;
+  if (getcwd(buffer, sizeof buffer) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "getcwd");
   return std::string(buffer);
 }
+
+// The answers that mean nothing is there: ENOTDIR when a name on the way is
+// no directory.
+bool names_nothing(int error) { return error == ENOENT || error == ENOTDIR; }
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -42,11 +50,19 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
     free(real);
     return found;
   }
+  if (!names_nothing(errno))
+    throw std::system_error(errno, std::generic_category(), "realpath");
   if (!path.empty() && path.front() == '/')
     return resolved_directory{fold_dot_components(path), false};
-  std::optional<std::string> cwd = current_directory();
-  if (!cwd) return std::nullopt;
-  return resolved_directory{fold_dot_components(*cwd + "/" + path), false};
+  return resolved_directory{
+      fold_dot_components(current_directory() + "/" + path), false};
+}
+
+bool name_exists(const std::string& name) {
+  struct stat st;
+  if (lstat(name.c_str(), &st) == 0) return true;
+  if (names_nothing(errno)) return false;
+  throw std::system_error(errno, std::generic_category(), "lstat");
 }
 
 bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/win32_path_rules.h"
@@ -41,7 +42,8 @@ std::optional<std::string> ansi_text(const std::wstring& wide) {
 // The ANSI service refuses a result longer than MAX_PATH unless the process
 // may use long paths (the manifest's longPathAware and the system's policy);
 // the wide one has no such limit, so a directory out of the ANSI services'
-// reach still gets its absolute name, to be reported as not found.
+// reach still gets its absolute name, which the attribute query then
+// refuses: the run ends rather than call it not found.
 std::optional<std::string> wide_full_path_name(const std::string& text) {
   const std::optional<std::wstring> wide = wide_text(text);
   if (!wide || wide->empty()) return std::nullopt;
@@ -64,6 +66,25 @@ std::optional<std::string> full_path_name(const std::string& text) {
       GetFullPathNameA(text.c_str(), needed, buffer.data(), nullptr);
   if (length == 0 || length >= needed) return wide_full_path_name(text);
   return std::string(buffer.data(), length);
+}
+
+// The attribute query's answers that mean nothing is there: no such file or
+// folder, drive, server or share, no medium in the drive, or a name that
+// cannot be anyone's.
+bool names_nothing(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // `text` as the console shows it: the line ends the C runtime's text mode
@@ -97,8 +118,15 @@ std::optional<resolved_directory> resolve_directory(const std::string& text) {
   // service did, and drops its trailing backslash except at a root.
   const std::string name = fold_win32_dot_components(*full);
   if (!is_valid_win32_path(name)) return std::nullopt;
-  return resolved_directory{
-      name, GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES};
+  return resolved_directory{name, name_exists(name)};
+}
+
+bool name_exists(const std::string& name) {
+  if (GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  if (names_nothing(error)) return false;
+  throw std::system_error(static_cast<int>(error), std::system_category(),
+                          "GetFileAttributesA");
 }
 
 // A console, not any character device: NUL is one too, and only a console

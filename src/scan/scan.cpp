@@ -1,6 +1,7 @@
 #include "scan/scan.h"
 
 #include <optional>
+#include <stdexcept>
 
 #include <boost/filesystem.hpp>
 
@@ -16,32 +17,30 @@ void report_not_found(const std::string& name) {
   write_line("Not found: " + name);
 }
 
-bool is_directory(const std::string& name) {
-  try {
-    return fs::is_directory(fs::path(name));
-  } catch (const fs::filesystem_error&) {
-    return false;  // The test itself failed: there is nothing to work in.
-  }
-}
-
 }  // namespace
 
-// A listing that fails is not an empty directory: the run ends on its
-// failure path rather than report that no duplicate was found.
-scanned_directory scan_directory(const std::string& directory_text) {
+// Whatever names no directory to work in is reported as not found, so that
+// "no duplicate found" never follows a directory that was not read. One
+// that is there but cannot be resolved, opened or listed is no empty
+// directory either: the run ends on its failure path.
+scanned_directory scan_directory(const std::string& directory_text,
+                                 const std::string& as_given) {
   scanned_directory scanned;
   const std::optional<resolved_directory> directory =
       resolve_directory(directory_text);
-  if (!directory) return scanned;
-  if (!directory->found) {
+  if (!directory) {
+    report_not_found(as_given);  // It has no absolute name to show.
+    return scanned;
+  }
+  if (!directory->found || !fs::is_directory(fs::path(directory->name))) {
     report_not_found(directory->name);
     return scanned;
   }
-  if (!is_directory(directory->name)) return scanned;
   scanned.held = open_directory(directory->name);
-  // Gone, or replaced by something else, since it was resolved.
   if (!scanned.held) {
-    report_not_found(directory->name);
+    if (name_exists(directory->name))
+      throw std::runtime_error("cannot open " + directory->name);
+    report_not_found(directory->name);  // Gone since it was resolved.
     return scanned;
   }
   write_line("");

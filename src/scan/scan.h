@@ -16,10 +16,15 @@ struct scanned_directory {
 };
 
 /// Resolves `directory_text`, opens the directory, prints "Working in
-/// directory: " (or "Not found: ") framed by empty lines, and lists it.
-/// Throws std::system_error when the directory cannot be listed, or its
-/// listing fails midway; a directory that does not exist is reported only.
-scanned_directory scan_directory(const std::string& directory_text);
+/// directory: " framed by empty lines, and lists it. Whatever is no
+/// directory (nothing is there, a plain file, a text the path syntax refuses)
+/// is reported only, after an empty line, as "Not found: " and its absolute
+/// name, or `as_given`, the text as the user gave it, when it has none.
+/// Throws std::runtime_error when the directory is there but cannot be
+/// resolved, queried or opened, std::system_error when it cannot be listed,
+/// or its listing fails midway.
+scanned_directory scan_directory(const std::string& directory_text,
+                                 const std::string& as_given);
 
 /// Keeps the names of the held directory's entries that are not directories
 /// in `scanned->entries`. Throws std::system_error as list_entries does.

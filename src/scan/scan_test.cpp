@@ -40,7 +40,7 @@ TEST(ScanDirectory, ListsEveryEntryButDirectories) {
   write_file(dir, "sub/inner", "2", 1000);
 
   testing::internal::CaptureStdout();
-  const scanned_directory scanned = scan_directory(dir.path + "/");
+  const scanned_directory scanned = scan_directory(dir.path + "/", dir.path);
   const std::string out = testing::internal::GetCapturedStdout();
 
   std::vector<std::string> names;
@@ -52,18 +52,20 @@ TEST(ScanDirectory, ListsEveryEntryButDirectories) {
   EXPECT_EQ("\nWorking in directory: " + dir.path + "\n\n", out);
 }
 
-TEST(ScanDirectory, ReturnsNothingForMissingNamesAndPlainFiles) {
+TEST(ScanDirectory, ReportsMissingNamesAndPlainFilesAsNotFound) {
   temp_dir dir;
   write_file(dir, "plain", "1", 1000);
 
   testing::internal::CaptureStdout();
   for (const char* name : {"gone", "plain"}) {
     const scanned_directory scanned =
-        scan_directory(full_name(dir, name) + "/");
+        scan_directory(full_name(dir, name) + "/", full_name(dir, name));
     EXPECT_FALSE(scanned.held) << name;
     EXPECT_EQ(0u, scanned.entries.count) << name;
   }
   const std::string out = testing::internal::GetCapturedStdout();
 
-  EXPECT_EQ("\nNot found: " + full_name(dir, "gone") + "\n", out);
+  EXPECT_EQ("\nNot found: " + full_name(dir, "gone") +
+                "\n\nNot found: " + full_name(dir, "plain") + "\n",
+            out);
 }
