@@ -25,6 +25,14 @@
 //                            mapping of the target that the shim made and
 //                            dirtied when the program started, which moves
 //                            no time stamp, then unmap it;
+//                          writer: another process opens the target for
+//                            writing (waiting, as the system makes it wait)
+//                            and writes the bytes through a fresh shared
+//                            mapping; it writes to DUPSWEEP_FAULT_REPORT
+//                            how many names the file had when its open
+//                            returned and how many milliseconds the open
+//                            took. The call goes on once the writer is done,
+//                            or after 300 ms;
 //                          swap: move the scanned directory to MOVE_TO and
 //                            put a link to DUPSWEEP_FAULT_LINK_TO in its place;
 //                          fail: readdir ends the listing with EIO; the ring
@@ -33,6 +41,8 @@
 //   DUPSWEEP_FAULT_SHORT   entry names, comma-separated, whose plain reads
 //                          find the end of the file, without an error, after
 //                          DUPSWEEP_FAULT_SHORT_AT bytes
+//   DUPSWEEP_FAULT_WRITER  an entry the shim opens for writing when the
+//                          program starts and keeps open to its end
 //   DUPSWEEP_FAULT_TALLY   a file the shim writes, at the end of the run,
 //                          the count of the program's statx calls into
 //   DUPSWEEP_FAULT_PAGES   when set, every read of a file of the directory,
@@ -46,6 +56,8 @@
 #include <liburing.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,6 +142,54 @@ void write_mapped() {
   mapped = nullptr;
 }
 
+__attribute__((constructor)) void hold_writer_open() {
+  const std::string writer = setting("DUPSWEEP_FAULT_WRITER");
+  if (!writer.empty())
+    open((setting("DUPSWEEP_FAULT_DIR") + "/" + writer).c_str(), O_RDWR);
+}
+
+long milliseconds_since(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 +
+         (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// In the child of a fork: only calls that are safe there.
+[[noreturn]] void be_writer(const std::string& path, const std::string& bytes,
+                            const std::string& report) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  const int fd = open(path.c_str(), O_RDWR);
+  const long waited = milliseconds_since(start);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) _exit(1);
+  void* at = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (at != MAP_FAILED) {
+    std::memcpy(at, bytes.data(), bytes.size());
+    munmap(at, 4096);
+  }
+  char line[64];
+  const int length = std::snprintf(line, sizeof line, "%ld %ld\n",
+                                   static_cast<long>(st.st_nlink), waited);
+  const int out = open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (out >= 0 && length > 0 && ::write(out, line, length) == length) _exit(0);
+  _exit(1);
+}
+
+void start_writer(const std::string& path) {
+  const std::string bytes = setting("DUPSWEEP_FAULT_BYTES");
+  const std::string report = setting("DUPSWEEP_FAULT_REPORT");
+  const pid_t child = fork();
+  if (child == 0) be_writer(path, bytes, report);
+  if (child < 0) return;
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  while (waitpid(child, nullptr, WNOHANG) == 0 &&
+         milliseconds_since(start) < 300)
+    usleep(1000);
+}
+
 void act() {
   const std::string action = setting("DUPSWEEP_FAULT_ACTION");
   const std::string dir = setting("DUPSWEEP_FAULT_DIR");
@@ -138,6 +198,7 @@ void act() {
   if (action == "rewrite" || action == "rewrite-in-place")
     return rewrite(path, action == "rewrite-in-place");
   if (action == "mapped-write") return write_mapped();
+  if (action == "writer") return start_writer(path);
   if (action == "swap") {
     std::rename(dir.c_str(), moved_to.c_str());
     symlink(setting("DUPSWEEP_FAULT_LINK_TO").c_str(), dir.c_str());

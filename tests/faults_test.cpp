@@ -74,6 +74,7 @@ bool make_sparse(const std::string& path, std::uint64_t size,
 // A small file system of `kind` mounted on `dir.path` for one test: "exfat"
 // and "fat" through FUSE, as camera cards and USB sticks are read here,
 // "ext4-128", ext4 with 128-byte inodes, which stamps whole seconds, and
+// "tmpfs", where a store through a fresh shared mapping moves no time stamp,
 // "bindfs", a folder beside it passed through FUSE with the page cache kept
 // across opens (kernel_cache), as sshfs and bindfs set-ups often do. Empty
 // `kind`: the test's own folder as it is. Mounting needs root.
@@ -110,7 +111,9 @@ mounted_medium::mounted_medium(const temp_dir& dir, const std::string& kind) {
   }
   const std::string image = dir.root + "/image";
   bool mounted = shell("truncate -s 16M " + image);
-  if (kind == "exfat") {
+  if (kind == "tmpfs") {
+    mounted = shell("mount -t tmpfs -o size=16m tmpfs " + dir.path);
+  } else if (kind == "exfat") {
     loop = mounted && shell("mkfs.exfat " + image)
                ? shell_output("losetup -f --show " + image)
                : "";
@@ -445,6 +448,90 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
     EXPECT_EQ("HELLO", read_file(medium.backing.empty()
                                      ? full_name(dir, changed)
                                      : medium.backing + "/" + changed));
+  }
+}
+
+TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
+  // A writer that has a file open all along keeps it from being deleted (or
+  // kept in place of a copy). One that opens a file during its deletion, as
+  // a watcher of the directory may the instant the proof's last read ends,
+  // waits for the deletion to end, and not long: a file is never deleted
+  // while bytes of it exist that were not compared. Stamps may not show
+  // the write (tmpfs moves none for a fresh mapping).
+  struct writer_case {
+    std::string writer;  // held open for writing from the start
+    std::string target;  // opened for writing at the unlinkat of `a`
+  };
+  const writer_case cases[] = {{"a", ""}, {"c", ""}, {"", "a"}, {"", "c"}};
+  for (const std::string medium : {"", "tmpfs"}) {
+    for (const writer_case& test : cases) {
+      SCOPED_TRACE(medium + " writer " + test.writer + " at unlinkat of a " +
+                   test.target);
+      temp_dir dir;
+      const mounted_medium mounted(dir, medium);
+      if (!mounted.skipped.empty()) {
+        std::printf("Skipped %s: %s\n", medium.c_str(),
+                    mounted.skipped.c_str());
+        break;
+      }
+      write_file(dir, "a", "hello", 1000);
+      write_file(dir, "b", "hello", 2000);
+      write_file(dir, "c", "hello", 3000);
+      const std::string report = dir.root + "/report";
+      const std::vector<std::string> order = in_listing_order(dir, {"a", "b"});
+      std::string expected = digest_lines(
+          dir, {{"a", hello_digest}, {"b", hello_digest}, {"c", hello_digest}});
+      std::set<std::string> left = {"c"};
+      bool keeper_written = false;
+      for (const std::string& name : order) {
+        if (test.writer == "a" && name == "a") {
+          expected += kept(dir, name, "it is open for writing");
+          left.insert(name);
+        } else if (test.writer == "c") {
+          expected +=
+              kept(dir, name, full_name(dir, "c") + " is open for writing");
+          left.insert(name);
+        } else if (keeper_written) {
+          expected += kept(dir, name, "not a copy");
+          left.insert(name);
+        } else {
+          expected += erasing(dir, name);
+        }
+        if (name == "a" && test.target == "c") keeper_written = true;
+      }
+
+      const run_result run = run_program(
+          {dir.path},
+          with_fault(dir, {"unlinkat", 1, "a", "writer", test.target},
+                     {"DUPSWEEP_FAULT_WRITER=" + test.writer,
+                      "DUPSWEEP_FAULT_REPORT=" + report}));
+
+      std::string out = run.out;
+      for (const std::string& reason :
+           {full_name(dir, "c") + " changed during the run or is gone",
+            "its contents differ from " + full_name(dir, "c")})
+        for (std::size_t at;
+             (at = out.find("(" + reason + ")")) != std::string::npos;)
+          out.replace(at, reason.size() + 2, "(not a copy)");
+      EXPECT_EQ(working_in(dir, expected), out);
+      EXPECT_EQ(0, run.exit_code);
+      EXPECT_EQ(left, names_in(dir));
+      if (test.target.empty()) continue;
+      std::string written;
+      for (int tries = 0; tries < 500 && written.empty(); ++tries) {
+        written = shell_output("cat " + report + " 2>/dev/null");
+        if (written.empty()) usleep(10000);
+      }
+      long names = -1, waited = -1;
+      ASSERT_EQ(2, std::sscanf(written.c_str(), "%ld %ld", &names, &waited))
+          << written;
+      // The writer's open returned only once `a` was gone, and soon.
+      EXPECT_EQ(test.target == "a" ? 0 : 1, names);
+      EXPECT_GT(1000, waited);
+      if (test.target == "c") {
+        EXPECT_EQ("HELLO", read_file(full_name(dir, "c")));
+      }
+    }
   }
 }
 

@@ -22,6 +22,10 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
     reason = "it is the same file as " + keeper;
   else if (why == verdict::keeper_not_ours)
     reason = keeper + " belongs to another user";
+  else if (why == verdict::open_for_writing)
+    reason = "it is open for writing";
+  else if (why == verdict::keeper_open_for_writing)
+    reason = keeper + " is open for writing";
   else
     reason = "its contents differ from " + keeper;
   write_line("Kept : " + full_name_of(scanned, marked.entry) + " (" + reason +

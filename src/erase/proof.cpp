@@ -7,8 +7,10 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "console/console.h"
+#include "platform/exclusion.h"
 #include "select/two_threads.h"
 
 namespace {
@@ -48,12 +50,54 @@ verdict why_not_held(const scanned_directory& scanned,
   return verdict::keeper_changed;
 }
 
-// The two files as opened for their comparison. They stay open until the
-// deletion is done, so that the end of the proof shows nowhere (a watcher
-// of the directory sees a file closed) before the file is gone.
+// The two files as opened for their comparison, with writers kept out of
+// them where the system can. They stay open until the deletion is done, so
+// that the end of the proof shows nowhere (a watcher of the directory sees
+// a file closed) before the file is gone.
 struct read_pair {
   open_file_handle mine;
   open_file_handle kept;
+  exclusion_handle mine_excluded;
+  exclusion_handle kept_excluded;
+};
+
+// Keeps writers out of both files before the first byte is read, so that the
+// bytes compared are still theirs at the deletion. A file that another
+// program has open for writing (or mapped shared and writable) stays.
+verdict exclude_writers(read_pair* read) {
+  exclusion_attempt mine = exclude_writers(*read->mine);
+  if (mine.outcome == exclusion_outcome::open_for_writing)
+    return verdict::open_for_writing;
+  exclusion_attempt kept = exclude_writers(*read->kept);
+  if (kept.outcome == exclusion_outcome::open_for_writing)
+    return verdict::keeper_open_for_writing;
+  read->mine_excluded = std::move(mine.held);
+  read->kept_excluded = std::move(kept.held);
+  return verdict::copy;
+}
+
+// Whether the exclusions taken still hold; a writer that asked for a file
+// since may have changed what was compared.
+verdict still_excluded(const read_pair& read) {
+  if (read.mine_excluded && !writers_still_excluded(*read.mine_excluded))
+    return verdict::open_for_writing;
+  if (read.kept_excluded && !writers_still_excluded(*read.kept_excluded))
+    return verdict::keeper_open_for_writing;
+  return verdict::copy;
+}
+
+// From the last check to the end of the deletion a writer that asks waits,
+// rather than slip in between.
+struct deferral {
+  explicit deferral(read_pair* read) : read(read) {
+    if (read->mine_excluded) defer_release(read->mine_excluded.get());
+    if (read->kept_excluded) defer_release(read->kept_excluded.get());
+  }
+  ~deferral() {
+    if (read->mine_excluded) end_deferral(read->mine_excluded.get());
+    if (read->kept_excluded) end_deferral(read->kept_excluded.get());
+  }
+  read_pair* read;
 };
 
 // Opens `record`'s file to read it again, if it is still the file recorded.
@@ -127,6 +171,8 @@ verdict compare_afresh(const scanned_directory& scanned,
   if (!read->kept) return verdict::keeper_changed;
   if (one_file(*state_of(*read->mine), *state_of(*read->kept)))
     return verdict::same_file;
+  const verdict excluded = exclude_writers(read);
+  if (excluded != verdict::copy) return excluded;
   // Records are grouped by digest alone: files of other sizes are no copies
   // whatever their first bytes.
   if (marked.state.size != keeper.state.size) return verdict::contents_differ;
@@ -171,6 +217,9 @@ verdict prove_and_erase(const scanned_directory& scanned,
         compare_afresh(scanned, marked, keeper, buffer, &read);
     if (bytes != verdict::copy) return bytes;
   }
+  const deferral waiting(&read);
+  const verdict excluded = still_excluded(read);
+  if (excluded != verdict::copy) return excluded;
   const verdict states = check_states(marked, *mine, keeper, *kept);
   if (states != verdict::copy) return states;
   delete_held(mine.get());

@@ -17,6 +17,8 @@ enum class verdict {
   same_file,        ///< It and its keeper are one file under two names.
   contents_differ,  ///< Its bytes are not its keeper's (equal digests aside).
   keeper_not_ours,  ///< Its keeper belongs to another user.
+  open_for_writing,         ///< Another program has it open for writing.
+  keeper_open_for_writing,  ///< Another program has its keeper so open.
 };
 
 /// Bytes of each file read again at a time.
@@ -31,17 +33,18 @@ struct compare_buffer {
 
 /// Announces the marked record `marked` with its "Erasing : " line, then
 /// proves it a copy of `keeper` and, if it is, deletes it with nothing in
-/// between: holds both files; in content_mode reads both again, from the
-/// file system rather than from pages cached earlier where those may be
-/// stale, and compares them byte for byte to their true ends through
-/// `buffer`; checks that the keeper and then the marked file are still the
-/// files recorded, unchanged, two files, of one owner. The files read stay
-/// open until the deletion is done. Nothing of the content pass is taken as
-/// proof: time stamps can stay as they were while a file's bytes change.
-/// Returns verdict::copy when the file was deleted, else why it stays.
-/// Throws std::system_error when the marked file cannot be held (another
-/// program has it open, on Windows) or the system refuses its deletion; its
-/// "Erasing : " line is then the last line written.
+/// between: holds both files; in content_mode keeps other writers out of
+/// both where the system can (a file another program has open for writing
+/// stays), reads both again, from the file system rather than from pages
+/// cached earlier where those may be stale, and compares them byte for byte
+/// to their true ends through `buffer`; checks that the keeper and then the
+/// marked file are still the files recorded, unchanged, two files, of one
+/// owner. The files read stay open until the deletion is done. Nothing of the
+/// content pass is taken as proof: time stamps can stay as they were while a
+/// file's bytes change. Returns verdict::copy when the file was deleted, else
+/// why it stays. Throws std::system_error when the marked file cannot be held
+/// (another program has it open, on Windows) or the system refuses its
+/// deletion; its "Erasing : " line is then the last line written.
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
                         run_mode mode, compare_buffer* buffer);

@@ -120,6 +120,8 @@ open_file_handle open_entry(const directory& held, const char* entry) {
 
 std::optional<file_state> state_of(const open_file& file) { return file.state; }
 
+int descriptor_of(const open_file& file) { return file.fd; }
+
 void read_afresh(const open_file& file) {
   // Dropping the file's clean pages makes the next reads ask the file system
   // (a FUSE daemon, a server) again; on FUSE it drops what kernel_cache kept.

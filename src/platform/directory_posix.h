@@ -17,6 +17,9 @@ struct directory {
   int fd = -1;
 };
 
+/// The descriptor of an open file.
+int descriptor_of(const open_file& file);
+
 /// Flags every file is opened with for reading. O_NONBLOCK keeps a pipe put
 /// in a file's place from blocking the open (it does not change how a
 /// regular file is read); O_NOFOLLOW refuses a link; O_NOATIME spares a

@@ -6,6 +6,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "platform/directory_win32.h"
 #include "platform/win32_path_rules.h"
 
 namespace fs = boost::filesystem;
@@ -187,6 +188,8 @@ open_file_handle open_entry(const directory& held, const char* entry) {
 }
 
 std::optional<file_state> state_of(const open_file& file) { return file.state; }
+
+HANDLE handle_of(const open_file& file) { return file.handle; }
 
 // Windows keeps a network file's cached pages coherent with the server by
 // its oplocks and leases, and has no FUSE.
