@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <liburing.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "platform/directory_posix.h"
@@ -25,7 +29,8 @@ constexpr std::size_t longest_read = std::size_t{1} << 30;
 struct ring_file {
   int fd = -1;
   std::uint64_t offset = 0;  ///< Where the next read starts.
-  std::uint64_t size = 0;    ///< As found right after the open.
+  /// Read by plain calls: its file system cuts reads through the ring short.
+  bool plain = false;
 };
 
 }  // namespace
@@ -34,6 +39,10 @@ struct ring_file {
 struct ring_files {
   io_uring ring{};
   int directory_fd = -1;
+  /// The device the directory is on; empty when it cannot be told.
+  std::optional<std::uint64_t> directory_volume;
+  /// Whether files on that device are read by plain calls.
+  bool directory_plain = false;
   file_table<ring_file> table;  ///< fd -1 where the number is free.
   std::vector<int> closing;     ///< Closed with the next batch.
 };
@@ -126,6 +135,27 @@ void run_batch(ring_files* files, std::size_t count,
   }
 }
 
+// FUSE shortens reads through the ring (asynchronous direct reads) to the
+// size the file reports, and ends them there, whatever the file holds beyond;
+// plain reads reach its true end. A file system that cannot be told is read
+// by plain calls too, which reach the end everywhere. Network file systems
+// serve reads through the ring as they serve plain ones, from the same cache
+// and up to the same size, so they keep the ring.
+bool read_by_plain_calls(int fd) {
+  struct statfs found;
+  return fstatfs(fd, &found) != 0 || found.f_type == FUSE_SUPER_MAGIC;
+}
+
+// Files on the directory's device share its answer; one mounted in its place
+// from elsewhere is asked on its own.
+bool read_by_plain_calls(const ring_files& files, int fd,
+                         const file_state& state) {
+  if (files.directory_volume && state.has_identity &&
+      state.identity.volume == *files.directory_volume)
+    return files.directory_plain;
+  return read_by_plain_calls(fd);
+}
+
 // The state is taken by a plain call on the opened descriptor, exactly as
 // open_entry takes it, and decides whether the file is read at all.
 std::optional<opened_file> take_opened(ring_files* files, int fd) {
@@ -137,8 +167,8 @@ std::optional<opened_file> take_opened(ring_files* files, int fd) {
   }
   const file_state& state = *found;
   advise_sequential(fd, state.size);
-  const std::size_t number =
-      add_file(&files->table, ring_file{fd, 0, state.size});
+  const std::size_t number = add_file(
+      &files->table, ring_file{fd, 0, read_by_plain_calls(*files, fd, state)});
   return opened_file{number, state};
 }
 
@@ -190,31 +220,24 @@ std::vector<int> ring_open_batch(ring_files* files,
 }
 
 // Takes one completed read into `read`; true when the request is done. A
-// short read that reaches the size the file had when opened is its end,
-// without the zero-byte read plain calls need to see it: a file that grew
-// since has changed, and its state after the run shows that.
+// short read is read on, even where it reaches the size the file had when
+// opened: only a read that returns nothing is the end.
 bool take_read(const ring_file& file, const read_request& request, int result,
                read_result* read) {
   // A regular file that refuses to be read through the ring without waiting
   // (some file systems do, for descriptors opened O_NONBLOCK) is read by
   // plain calls, where that flag has no effect on regular files.
   if (result == -EAGAIN || result == -EINTR) {
-    read_on_at(file.fd, file.offset, file.size, request.buffer, request.size,
-               read);
+    read_on_at(file.fd, file.offset, request.buffer, request.size, read);
     return true;
   }
-  if (result < 0) {
-    read->end = read->failed = true;
-    return true;
-  }
-  if (result == 0) {
-    *read = ended_at(read->count, file.offset + read->count, file.size);
+  if (result <= 0) {
+    read->end = true;
+    read->failed = result < 0;
     return true;
   }
   read->count += static_cast<std::size_t>(result);
-  if (read->count == request.size) return true;
-  read->end = file.offset + read->count >= file.size;
-  return read->end;
+  return read->count == request.size;
 }
 
 }  // namespace
@@ -236,6 +259,10 @@ ring_files_handle make_ring_files(const directory& held) {
   ring_files_handle files(set_up.release());
   files->directory_fd = held.fd;
   if (!has_needed_operations(&files->ring)) return nullptr;
+  struct stat st;
+  if (fstat(held.fd, &st) == 0)
+    files->directory_volume = static_cast<std::uint64_t>(st.st_dev);
+  files->directory_plain = read_by_plain_calls(held.fd);
   return files;
 }
 
@@ -251,8 +278,17 @@ std::vector<std::optional<opened_file>> ring_open_all(
 std::vector<read_result> ring_read_all(
     ring_files* files, const std::vector<read_request>& requests) {
   std::vector<read_result> results(requests.size());
-  std::vector<std::size_t> pending(requests.size());
-  for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+  std::vector<std::size_t> pending;
+  pending.reserve(requests.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const read_request& request = requests[i];
+    const ring_file& file = files->table.files[request.number];
+    if (file.plain)
+      read_on_at(file.fd, file.offset, request.buffer, request.size,
+                 &results[i]);
+    else
+      pending.push_back(i);
+  }
   while (!pending.empty()) {
     std::vector<std::size_t> unfinished;
     run_batch(
