@@ -29,8 +29,21 @@ constexpr std::size_t longest_read = std::size_t{1} << 30;
 struct ring_file {
   int fd = -1;
   std::uint64_t offset = 0;  ///< Where the next read starts.
+  /// As found right after the open: where the file's end is looked for
+  /// first, not where it is taken to be.
+  std::uint64_t size = 0;
   /// Read by plain calls: its file system cuts reads through the ring short.
   bool plain = false;
+};
+
+// One read of a round: where in the file it starts, and where in its
+// request's buffer it lands.
+struct ring_read {
+  std::size_t request = 0;
+  std::uint64_t offset = 0;
+  std::size_t placed = 0;
+  std::size_t length = 0;
+  bool probe = false;  ///< Of the bytes after the file's size as opened.
 };
 
 }  // namespace
@@ -168,7 +181,8 @@ std::optional<opened_file> take_opened(ring_files* files, int fd) {
   const file_state& state = *found;
   advise_sequential(fd, state.size);
   const std::size_t number = add_file(
-      &files->table, ring_file{fd, 0, read_by_plain_calls(*files, fd, state)});
+      &files->table,
+      ring_file{fd, 0, state.size, read_by_plain_calls(*files, fd, state)});
   return opened_file{number, state};
 }
 
@@ -240,6 +254,49 @@ bool take_read(const ring_file& file, const read_request& request, int result,
   return read->count == request.size;
 }
 
+// Adds the reads of one round of the request `number`, standing at `read`.
+// Where the file's size as opened falls within what is left, the bytes up to
+// it and a probe of those after it are read side by side: a file that ends
+// there, as most do, is seen to end, by the probe's read of nothing, without
+// a round of its own.
+void plan_round(const ring_file& file, const read_request& request,
+                std::size_t number, const read_result& read,
+                std::vector<ring_read>* reads) {
+  const std::uint64_t at = file.offset + read.count;
+  const std::size_t left = std::min(request.size - read.count, longest_read);
+  if (at >= file.size || file.size - at >= left) {
+    reads->push_back({number, at, read.count, left, false});
+    return;
+  }
+  const std::size_t before = static_cast<std::size_t>(file.size - at);
+  reads->push_back({number, at, read.count, before, false});
+  reads->push_back(
+      {number, file.size, read.count + before, left - before, true});
+}
+
+// Takes the results of one round's reads, `reads[i]` ended with `results[i]`,
+// into `done`; the requests not yet done go to `unfinished`. A probe counts
+// only behind a first read that gave every byte it asked for.
+void take_round(const ring_files& files,
+                const std::vector<read_request>& requests,
+                const std::vector<ring_read>& reads,
+                const std::vector<int>& results, std::vector<read_result>* done,
+                std::vector<std::size_t>* unfinished) {
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    const std::size_t number = reads[i].request;
+    const read_request& request = requests[number];
+    const ring_file& file = files.table.files[request.number];
+    read_result& read = (*done)[number];
+    bool finished = take_read(file, request, results[i], &read);
+    if (i + 1 < reads.size() && reads[i + 1].probe) {
+      ++i;
+      if (!finished && results[i - 1] == static_cast<int>(reads[i - 1].length))
+        finished = take_read(file, request, results[i], &read);
+    }
+    if (!finished) unfinished->push_back(number);
+  }
+}
+
 }  // namespace
 
 void ring_files_closer::operator()(ring_files* files) const {
@@ -290,24 +347,24 @@ std::vector<read_result> ring_read_all(
       pending.push_back(i);
   }
   while (!pending.empty()) {
-    std::vector<std::size_t> unfinished;
+    std::vector<ring_read> reads;
+    reads.reserve(2 * pending.size());
+    for (std::size_t number : pending)
+      plan_round(files->table.files[requests[number].number], requests[number],
+                 number, results[number], &reads);
+    std::vector<int> ended(reads.size());
     run_batch(
-        files, pending.size(),
+        files, reads.size(),
         [&](io_uring_sqe* sqe, std::size_t i) {
-          const read_request& request = requests[pending[i]];
-          const ring_file& file = files->table.files[request.number];
-          const read_result& read = results[pending[i]];
-          io_uring_prep_read(sqe, file.fd, request.buffer + read.count,
-                             static_cast<unsigned>(std::min(
-                                 request.size - read.count, longest_read)),
-                             file.offset + read.count);
+          const ring_read& read = reads[i];
+          const read_request& request = requests[read.request];
+          io_uring_prep_read(sqe, files->table.files[request.number].fd,
+                             request.buffer + read.placed,
+                             static_cast<unsigned>(read.length), read.offset);
         },
-        [&](std::size_t i, int result) {
-          const read_request& request = requests[pending[i]];
-          if (!take_read(files->table.files[request.number], request, result,
-                         &results[pending[i]]))
-            unfinished.push_back(pending[i]);
-        });
+        [&](std::size_t i, int result) { ended[i] = result; });
+    std::vector<std::size_t> unfinished;
+    take_round(*files, requests, reads, ended, &results, &unfinished);
     pending.swap(unfinished);
   }
   for (std::size_t i = 0; i < requests.size(); ++i)
