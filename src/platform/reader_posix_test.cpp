@@ -155,6 +155,35 @@ TEST_P(BothReaders, ReportsAFailedRead) {
   EXPECT_TRUE(reads[0].failed);
 }
 
+TEST_P(BothReaders, ReadsOnPastAShortReadAtTheReportedSize) {
+  // The file reports 4096 bytes and its reads give 4096 at a time: the first
+  // read is short and ends at the reported size, but the file goes on.
+  temp_dir dir;
+  std::string contents;
+  for (int i = 0; contents.size() < 3 * 4096 + 5; ++i)
+    contents += std::to_string(i) + ",";
+  write_file(dir, "long", contents, 1000);
+  const lying_mount mounted(dir, 4096, 4096);
+  if (!mounted.skipped.empty()) GTEST_SKIP() << mounted.skipped;
+  const directory_handle held = open_directory(dir.path);
+  ASSERT_TRUE(held);
+  const batch_reader_handle reader = make(*held);
+  if (!reader) GTEST_SKIP() << "io_uring cannot be set up here";
+  const std::optional<opened_file> opened =
+      open_entries(reader.get(), {"long"}).front();
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(4096u, opened->state.size);
+  std::vector<unsigned char> buffer(65536);
+
+  const std::vector<read_result> reads =
+      read_files(reader.get(), {{opened->number, buffer.data(), 65536}});
+
+  EXPECT_EQ(contents.size(), reads[0].count);
+  EXPECT_TRUE(contents == text(buffer.data(), reads[0].count));
+  EXPECT_TRUE(reads[0].end);
+  EXPECT_FALSE(reads[0].failed);
+}
+
 INSTANTIATE_TEST_SUITE_P(Reader, BothReaders,
                          testing::Values(reader_kind::plain,
                                          reader_kind::batching),
