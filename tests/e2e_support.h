@@ -125,6 +125,23 @@ struct undeletable_file {
 /// builds only.
 run_options as_unprivileged_user();
 
+/// While it lives, tests/lying_fs.py, a FUSE file system, is mounted on
+/// `dir.path` and serves the files that were there: each reports a size of at
+/// most `size` bytes whatever it holds, and every read of it gives at most
+/// `piece` bytes. It is unmounted when the object goes, also when a failed
+/// assertion ends the test early, and by the file system itself should the
+/// test process end without it. POSIX builds only.
+struct lying_mount {
+  lying_mount(const temp_dir& dir, std::uint64_t size, std::size_t piece);
+  ~lying_mount();
+  lying_mount(const lying_mount&) = delete;
+  lying_mount& operator=(const lying_mount&) = delete;
+
+  std::string skipped;  ///< Why it is not mounted; empty when it is.
+  std::string mount_point;
+  int daemon = -1;  ///< The file system's process.
+};
+
 /// Throws std::system_error naming `what` and errno's meaning when `ok` is
 /// false: a set-up step that failed would leave a test checking less than
 /// it claims.

@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -54,6 +59,18 @@ bool set_immutable(const std::string& path, bool on) {
   }
   close(fd);
   return done;
+}
+
+bool is_fuse_mount(const std::string& path) {
+  struct statfs found;
+  return statfs(path.c_str(), &found) == 0 && found.f_type == FUSE_SUPER_MAGIC;
+}
+
+// The last line the file system wrote before it ended: why it did not mount.
+std::string last_line(const std::string& text) {
+  std::string line = text;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return line.substr(line.rfind('\n') + 1);
 }
 
 }  // namespace
@@ -122,4 +139,56 @@ run_options as_unprivileged_user() {
 
 bool make_hard_link(const std::string& existing, const std::string& name) {
   return link(existing.c_str(), name.c_str()) == 0;
+}
+
+lying_mount::lying_mount(const temp_dir& dir, std::uint64_t size,
+                         std::size_t piece) {
+  if (access("/dev/fuse", R_OK | W_OK) != 0) {
+    skipped = "/dev/fuse is missing or closed to this user";
+    return;
+  }
+  // Debian's python3-fusepy is a module of Debian's own Python.
+  std::vector<std::string> words = {
+      "/usr/bin/python3", DUPSWEEP_LYING_FS,     "--size", std::to_string(size),
+      "--piece",          std::to_string(piece), dir.path, dir.path};
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string log_name = dir.root + "/lying_fs.log";
+  const int log = output_file(log_name);
+  const pid_t child = fork();
+  if (child == 0) run_child(argv.data(), "/", log, log);
+  close(log);
+  require(child > 0, "starting the FUSE file system");
+  daemon = child;
+  for (int waited = 0; waited < 200; ++waited) {
+    if (is_fuse_mount(dir.path)) {
+      mount_point = dir.path;
+      return;
+    }
+    if (waitpid(child, nullptr, WNOHANG) == child) {
+      daemon = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  skipped = "cannot mount a FUSE file system here (" +
+            last_line(read_file(log_name)) + ")";
+}
+
+lying_mount::~lying_mount() {
+  const std::string unmount =
+      "fusermount -u -z " + mount_point + " 2>/dev/null || fusermount3 -u -z " +
+      mount_point + " 2>/dev/null || umount -l " + mount_point;
+  if (!mount_point.empty() && std::system(unmount.c_str()) != 0)
+    std::fprintf(stderr, "%s stays mounted: unmount it with umount -l\n",
+                 mount_point.c_str());
+  if (daemon < 0) return;
+  // Unmounted, it ends by itself; one that hangs is ended.
+  for (int waited = 0; waited < 100; ++waited) {
+    if (waitpid(daemon, nullptr, WNOHANG) == daemon) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(daemon, SIGKILL);
+  waitpid(daemon, nullptr, 0);
 }

@@ -49,7 +49,9 @@
 //                          plain or through io_uring, into a destination off
 //                          a page boundary fails (EFAULT, or EBADF through
 //                          the ring): such reads cost the kernel's copy
-//                          several times as much
+//                          several times as much. A read from the file's
+//                          end on copies nothing and may land anywhere: the
+//                          one that finds the end follows the last bytes.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -267,6 +269,11 @@ bool off_page(const void* buffer) {
   return reinterpret_cast<std::uintptr_t>(buffer) % 4096 != 0;
 }
 
+bool at_or_past_end(int fd, off_t offset) {
+  struct stat st;
+  return offset >= 0 && fstat(fd, &st) == 0 && offset >= st.st_size;
+}
+
 template <typename function>
 function next(const char* symbol) {
   return reinterpret_cast<function>(dlsym(RTLD_NEXT, symbol));
@@ -282,7 +289,8 @@ void inject_queued_opens(const io_uring* ring) {
     if (sqe.opcode == IORING_OP_OPENAT)
       inject("openat", reinterpret_cast<const char*>(sqe.addr));
     if (pages && sqe.opcode == IORING_OP_READ &&
-        off_page(reinterpret_cast<const void*>(sqe.addr)))
+        off_page(reinterpret_cast<const void*>(sqe.addr)) &&
+        !at_or_past_end(sqe.fd, static_cast<off_t>(sqe.off)))
       sqe.fd = -1;
   }
 }
@@ -343,7 +351,8 @@ int statx(int dir, const char* path, int flags, unsigned mask,
 
 ssize_t read(int fd, void* buffer, size_t size) {
   const auto plain = next<ssize_t (*)(int, void*, size_t)>("read");
-  if (fd >= 0 && fd < most_descriptors && paged[fd] && off_page(buffer)) {
+  if (fd >= 0 && fd < most_descriptors && paged[fd] && off_page(buffer) &&
+      !at_or_past_end(fd, lseek(fd, 0, SEEK_CUR))) {
     errno = EFAULT;
     return -1;
   }

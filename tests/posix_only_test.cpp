@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/algorithm/string/replace.hpp>
@@ -63,6 +66,76 @@ TEST(PosixRun, KeepsFilesThatCannotBeOpenedAndComparesTheirPartners) {
   EXPECT_EQ(0, run.exit_code);
   EXPECT_EQ((std::vector<std::string>{"locked", "new"}),
             sorted_file_names(dir));
+}
+
+TEST(PosixRun, ReadsEveryFileToItsTrueEndOnAFileSystemThatMisreportsSizes) {
+  // A FUSE file system whose files report sizes other than where their bytes
+  // end (0, as for generated files; 100 for 3 MB; 4096 while answering in
+  // pieces of 4096). Files that differ only past the reported size both
+  // stay; copies are found, and the digests are those of the whole files.
+  struct lying_case {
+    std::uint64_t size;
+    std::size_t piece;
+    std::string shared;  // the bytes every file of the case starts with
+    std::map<std::string, std::pair<std::string, std::string>> ends;
+  };
+  const std::string rs(3000000, 'r');
+  const std::string ps(4096, 'p');
+  const std::vector<lying_case> cases = {
+      {0,
+       1048576,
+       "",
+       {{"differ.old",
+         {"the only copy of the report",
+          "fd3b822d593f5d92e8a9769c69b66a90d2da769a"}},
+        {"differ.new",
+         {"a different text entirely, longer",
+          "a707d6dc8a9a55666420039a4764236bc1eb44cb"}},
+        {"same.old",
+         {"copied, and reported as nothing",
+          "8dec1b0dd11b41a9b9a15e0c5a4f4f563adabffe"}}}},
+      {100,
+       1048576,
+       rs,
+       {{"differ.old", {"x", "eb50e6f05045c18640f76821fffa592bed4f7111"}},
+        {"differ.new", {"y", "aaf9d9c59c10a7fd1adef5f92aa03eaa3641d1bc"}},
+        {"same.old", {"z", "98250ade70e173bfe24c1997e9e0376771d69eb6"}}}},
+      {4096,
+       4096,
+       ps,
+       {{"differ.old",
+         {std::string(4096, 'a'), "10438af3645ea225e69f2aedf46924d5517b7c65"}},
+        {"differ.new",
+         {std::string(4096, 'b'), "3bc55cae40a59b6169a05afcd230053d213902d5"}},
+        {"same.old",
+         {std::string(4096, 'c'),
+          "38fb53b7460974bf133dc3355240612bae47bbba"}}}}};
+
+  for (const lying_case& test : cases) {
+    SCOPED_TRACE(test.size);
+    temp_dir dir;
+    std::map<std::string, std::string> digests;
+    for (const auto& [name, end] : test.ends) {
+      write_file(dir, name, test.shared + end.first,
+                 name.find(".old") != std::string::npos ? 1000 : 2000);
+      digests[name] = end.second;
+    }
+    write_file(dir, "same.new", test.shared + test.ends.at("same.old").first,
+               2000);
+    digests["same.new"] = digests["same.old"];
+    const lying_mount mounted(dir, test.size, test.piece);
+    if (!mounted.skipped.empty()) GTEST_SKIP() << mounted.skipped;
+    const std::string expected =
+        digest_lines(dir, digests) + erasing(dir, "same.old");
+
+    const run_result run = run_program({dir.path});
+
+    EXPECT_EQ(working_in(dir, expected), run.out);
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(
+        (std::vector<std::string>{"differ.new", "differ.old", "same.new"}),
+        sorted_file_names(dir));
+  }
 }
 
 TEST(PosixRun, EndsAbnormallyWhereTheDirectoryRefusesDeletion) {

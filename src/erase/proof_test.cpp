@@ -116,3 +116,30 @@ TEST(ProveAndErase, ReadsBothFilesInContentModeAndTrustsStatesOnlyBySize) {
     }
   }
 }
+
+// FUSE, and with it a file system that misreports sizes, is POSIX's alone.
+#ifndef _WIN32
+TEST(ProveAndErase, ReadsPastTheReportedSizeToTheTrueEnds) {
+  // Both files report 5 bytes and are equal that far: only reading on to
+  // where a read finds nothing tells them apart.
+  for (const std::size_t piece : {std::size_t{1} << 20, std::size_t{2}}) {
+    SCOPED_TRACE(piece);
+    temp_dir dir;
+    write_file(dir, "marked", "hello, world", 1000);
+    write_file(dir, "keeper", "hello, WORLD", 2000);
+    const lying_mount mounted(dir, 5, piece);
+    if (!mounted.skipped.empty()) GTEST_SKIP() << mounted.skipped;
+    scanned_directory scanned;
+    scanned.held = open_directory(dir.path);
+    ASSERT_TRUE(scanned.held);
+    const file_record marked = record_of(scanned, "marked");
+    const file_record keeper = record_of(scanned, "keeper");
+    ASSERT_EQ(5u, marked.state.size);
+
+    EXPECT_EQ(verdict::contents_differ,
+              prove(scanned, marked, keeper, run_mode::content_mode).found);
+    EXPECT_EQ((std::vector<std::string>{"keeper", "marked"}),
+              sorted_file_names(dir));
+  }
+}
+#endif

@@ -29,12 +29,3 @@ bool same_unchanged_file(const file_state& then, const file_state& now) {
     return false;
   return then.size == now.size && then.write_time == now.write_time;
 }
-
-read_result ended_at(std::size_t count, std::uint64_t position,
-                     std::uint64_t size) {
-  read_result read;
-  read.count = count;
-  read.end = true;
-  read.failed = position < size;
-  return read;
-}

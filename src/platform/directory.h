@@ -122,24 +122,22 @@ std::optional<file_state> state_of(const open_file& file);
 /// Elsewhere it does nothing.
 void read_afresh(const open_file& file);
 
-/// What one read gave.
+/// What one read gave. A file ends where a read of it returns no bytes, and
+/// nowhere else: a read may return fewer bytes than asked and more follow
+/// (FUSE and network file systems answer in pieces), and a file system may
+/// report a size that is not where its bytes end (0 for generated files, a
+/// stale size from a cache), so the size a file had when it was opened
+/// tells nothing of where its reading ends.
 struct read_result {
   std::size_t count = 0;  ///< Bytes placed in the buffer.
   bool end = false;       ///< The file ended within this read.
-  /// The system reported an error, or the file ended before the size it had
-  /// when it was opened; `count` is valid.
+  /// The system reported an error (`end` is then set too); `count` is valid.
   bool failed = false;
 };
 
-/// The result of a read that found no more bytes at `position` of a file of
-/// `size` bytes when it was opened, with `count` bytes placed: its end, or a
-/// failure when that comes early (a file system that cuts a read short must
-/// not make two files look equal).
-read_result ended_at(std::size_t count, std::uint64_t position,
-                     std::uint64_t size);
-
 /// Reads up to `size` bytes from the current position. Fewer bytes than asked
-/// are returned only at the end of the file or on an error.
+/// are returned only when a read found no more (`end`) or on an error
+/// (`failed`), wherever that falls against the file's size as opened.
 read_result read_from(open_file* file, unsigned char* buffer, std::size_t size);
 
 /// Reads up to `size` bytes from `offset` on, without moving the current

@@ -16,7 +16,6 @@
 struct open_file {
   int fd = -1;
   std::optional<file_state> state;
-  std::uint64_t position = 0;  ///< Bytes read so far.
 };
 
 struct held_file {
@@ -140,24 +139,17 @@ read_result read_from(open_file* file, unsigned char* buffer,
       read.end = read.failed = true;
       break;
     }
-    if (got == 0)
-      return ended_at(read.count, file->position, file->state->size);
-    read.count += static_cast<std::size_t>(got);
-    file->position += static_cast<std::uint64_t>(got);
-    // A short read that reaches the size the file had when it was opened is
-    // its end: this spares a small file the second read that would return
-    // nothing. Anything else short is read on; a file that grew since has
-    // changed, which the checks before any deletion see.
-    if (read.count < size && file->position == file->state->size) {
+    if (got == 0) {
       read.end = true;
       break;
     }
+    read.count += static_cast<std::size_t>(got);
   }
   return read;
 }
 
-void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
-                unsigned char* buffer, std::size_t size, read_result* read) {
+void read_on_at(int fd, std::uint64_t offset, unsigned char* buffer,
+                std::size_t size, read_result* read) {
   while (read->count < size) {
     const std::uint64_t at = offset + read->count;
     const ssize_t got = pread(fd, buffer + read->count, size - read->count,
@@ -168,7 +160,7 @@ void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
       return;
     }
     if (got == 0) {
-      *read = ended_at(read->count, at, file_size);
+      read->end = true;
       return;
     }
     read->count += static_cast<std::size_t>(got);
@@ -178,7 +170,7 @@ void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
 read_result read_at(const open_file& file, std::uint64_t offset,
                     unsigned char* buffer, std::size_t size) {
   read_result read;
-  read_on_at(file.fd, offset, file.state->size, buffer, size, &read);
+  read_on_at(file.fd, offset, buffer, size, &read);
   return read;
 }
 

@@ -47,10 +47,10 @@ void throw_if_out_of_descriptors(int error);
 
 /// Reads on from where `read` stands: bytes `read->count` up to `size` of
 /// those from `offset` on, of the file open as `fd`, into the same places of
-/// `buffer`. Stops short only at the end of the file, which had `file_size`
-/// bytes when it was opened, or on an error, as read_at.
-void read_on_at(int fd, std::uint64_t offset, std::uint64_t file_size,
-                unsigned char* buffer, std::size_t size, read_result* read);
+/// `buffer`. Stops short only at the end of the file or on an error, as
+/// read_at.
+void read_on_at(int fd, std::uint64_t offset, unsigned char* buffer,
+                std::size_t size, read_result* read);
 
 /// Asks for a larger read-ahead when the file opened as `fd` is large, since
 /// it is read from start to end.

@@ -19,7 +19,6 @@ struct directory {
 struct open_file {
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::optional<file_state> state;
-  std::uint64_t position = 0;  ///< Bytes read so far.
 };
 
 struct held_file {
@@ -181,7 +180,7 @@ open_file_handle open_entry(const directory& held, const char* entry) {
       throw system_failure("CreateFileA");
     return nullptr;
   }
-  open_file_handle file(new open_file{handle, std::nullopt, 0});
+  open_file_handle file(new open_file{handle, std::nullopt});
   file->state = state_of_handle(handle);
   if (!file->state) return nullptr;
   return file;
@@ -206,10 +205,11 @@ read_result read_from(open_file* file, unsigned char* buffer,
       read.end = read.failed = true;
       break;
     }
-    if (got == 0)
-      return ended_at(read.count, file->position, file->state->size);
+    if (got == 0) {
+      read.end = true;
+      break;
+    }
     read.count += got;
-    file->position += got;
   }
   return read;
 }
@@ -228,12 +228,14 @@ read_result read_at(const open_file& file, std::uint64_t offset,
         static_cast<DWORD>(std::min<std::size_t>(size - read.count, 1u << 30));
     DWORD got = 0;
     if (!ReadFile(file.handle, buffer + read.count, ask, &got, &where)) {
-      if (GetLastError() == ERROR_HANDLE_EOF)
-        return ended_at(read.count, at, file.state->size);
-      read.end = read.failed = true;
+      read.end = true;
+      read.failed = GetLastError() != ERROR_HANDLE_EOF;
       break;
     }
-    if (got == 0) return ended_at(read.count, at, file.state->size);
+    if (got == 0) {
+      read.end = true;
+      break;
+    }
     read.count += got;
   }
   return read;

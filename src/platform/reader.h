@@ -60,9 +60,12 @@ struct read_request {
 };
 
 /// Does every request, all at once; one result per request, in order, as
-/// read_from gives it. Fewer bytes than asked come back only at the end of
-/// the file or on an error. Throws std::system_error when the system fails
-/// the batch as a whole. Each file may appear once in `requests`.
+/// read_from gives it: fewer bytes than asked come back only when a read
+/// found no more (`end`) or on an error (`failed`), never because the file's
+/// size as opened was reached. Files on a file system that cuts batched
+/// reads short at that size (FUSE) are read by plain calls. Throws
+/// std::system_error when the system fails the batch as a whole. Each file
+/// may appear once in `requests`.
 std::vector<read_result> read_files(batch_reader* reader,
                                     const std::vector<read_request>& requests);
 

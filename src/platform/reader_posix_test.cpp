@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,67 @@ TEST_P(BothReaders, ReportsAFailedRead) {
   EXPECT_EQ(0u, reads[0].count);
   EXPECT_TRUE(reads[0].end);
   EXPECT_TRUE(reads[0].failed);
+}
+
+TEST_P(BothReaders, ReadsAFileThatGrewSinceItWasOpenedToItsNewEnd) {
+  // Its first read stops short at the size it had when opened; the bytes
+  // written since are still the file's.
+  temp_dir dir;
+  write_file(dir, "grown", "0123456789", 1000);
+  const directory_handle held = open_directory(dir.path);
+  ASSERT_TRUE(held);
+  const batch_reader_handle reader = make(*held);
+  if (!reader) GTEST_SKIP() << "io_uring cannot be set up here";
+  const std::optional<opened_file> opened =
+      open_entries(reader.get(), {"grown"}).front();
+  ASSERT_TRUE(opened);
+  const std::string added(10000, 'g');
+  std::FILE* appending = std::fopen(full_name(dir, "grown").c_str(), "ab");
+  ASSERT_TRUE(appending != nullptr);
+  std::fputs(added.c_str(), appending);
+  std::fclose(appending);
+  std::vector<unsigned char> buffer(8192);
+  std::string read;
+
+  for (bool ended = false; !ended;) {
+    const read_result got =
+        read_files(reader.get(), {{opened->number, buffer.data(), 8192}})[0];
+    ASSERT_FALSE(got.failed);
+    ASSERT_TRUE(got.end || got.count == 8192) << got.count;
+    read += text(buffer.data(), got.count);
+    ended = got.end;
+  }
+
+  EXPECT_TRUE("0123456789" + added == read) << read.size();
+}
+
+TEST_P(BothReaders, ReadsOnPastAShortReadAtTheReportedSize) {
+  // The file reports 4096 bytes and its reads give 4096 at a time: the first
+  // read is short and ends at the reported size, but the file goes on.
+  temp_dir dir;
+  std::string contents;
+  for (int i = 0; contents.size() < 3 * 4096 + 5; ++i)
+    contents += std::to_string(i) + ",";
+  write_file(dir, "long", contents, 1000);
+  const lying_mount mounted(dir, 4096, 4096);
+  if (!mounted.skipped.empty()) GTEST_SKIP() << mounted.skipped;
+  const directory_handle held = open_directory(dir.path);
+  ASSERT_TRUE(held);
+  const batch_reader_handle reader = make(*held);
+  if (!reader) GTEST_SKIP() << "io_uring cannot be set up here";
+  const std::optional<opened_file> opened =
+      open_entries(reader.get(), {"long"}).front();
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(4096u, opened->state.size);
+  std::vector<unsigned char> buffer(65536);
+
+  const std::vector<read_result> reads =
+      read_files(reader.get(), {{opened->number, buffer.data(), 65536}});
+
+  EXPECT_EQ(contents.size(), reads[0].count);
+  EXPECT_TRUE(contents == text(buffer.data(), reads[0].count));
+  EXPECT_TRUE(reads[0].end);
+  EXPECT_FALSE(reads[0].failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reader, BothReaders,

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <liburing.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "platform/directory_posix.h"
@@ -25,7 +29,21 @@ constexpr std::size_t longest_read = std::size_t{1} << 30;
 struct ring_file {
   int fd = -1;
   std::uint64_t offset = 0;  ///< Where the next read starts.
-  std::uint64_t size = 0;    ///< As found right after the open.
+  /// As found right after the open: where the file's end is looked for
+  /// first, not where it is taken to be.
+  std::uint64_t size = 0;
+  /// Read by plain calls: its file system cuts reads through the ring short.
+  bool plain = false;
+};
+
+// One read of a round: where in the file it starts, and where in its
+// request's buffer it lands.
+struct ring_read {
+  std::size_t request = 0;
+  std::uint64_t offset = 0;
+  std::size_t placed = 0;
+  std::size_t length = 0;
+  bool probe = false;  ///< Of the bytes after the file's size as opened.
 };
 
 }  // namespace
@@ -34,6 +52,10 @@ struct ring_file {
 struct ring_files {
   io_uring ring{};
   int directory_fd = -1;
+  /// The device the directory is on; empty when it cannot be told.
+  std::optional<std::uint64_t> directory_volume;
+  /// Whether files on that device are read by plain calls.
+  bool directory_plain = false;
   file_table<ring_file> table;  ///< fd -1 where the number is free.
   std::vector<int> closing;     ///< Closed with the next batch.
 };
@@ -126,6 +148,27 @@ void run_batch(ring_files* files, std::size_t count,
   }
 }
 
+// FUSE shortens reads through the ring (asynchronous direct reads) to the
+// size the file reports, and ends them there, whatever the file holds beyond;
+// plain reads reach its true end. A file system that cannot be told is read
+// by plain calls too, which reach the end everywhere. Network file systems
+// serve reads through the ring as they serve plain ones, from the same cache
+// and up to the same size, so they keep the ring.
+bool read_by_plain_calls(int fd) {
+  struct statfs found;
+  return fstatfs(fd, &found) != 0 || found.f_type == FUSE_SUPER_MAGIC;
+}
+
+// Files on the directory's device share its answer; one mounted in its place
+// from elsewhere is asked on its own.
+bool read_by_plain_calls(const ring_files& files, int fd,
+                         const file_state& state) {
+  if (files.directory_volume && state.has_identity &&
+      state.identity.volume == *files.directory_volume)
+    return files.directory_plain;
+  return read_by_plain_calls(fd);
+}
+
 // The state is taken by a plain call on the opened descriptor, exactly as
 // open_entry takes it, and decides whether the file is read at all.
 std::optional<opened_file> take_opened(ring_files* files, int fd) {
@@ -137,8 +180,9 @@ std::optional<opened_file> take_opened(ring_files* files, int fd) {
   }
   const file_state& state = *found;
   advise_sequential(fd, state.size);
-  const std::size_t number =
-      add_file(&files->table, ring_file{fd, 0, state.size});
+  const std::size_t number = add_file(
+      &files->table,
+      ring_file{fd, 0, state.size, read_by_plain_calls(*files, fd, state)});
   return opened_file{number, state};
 }
 
@@ -190,31 +234,67 @@ std::vector<int> ring_open_batch(ring_files* files,
 }
 
 // Takes one completed read into `read`; true when the request is done. A
-// short read that reaches the size the file had when opened is its end,
-// without the zero-byte read plain calls need to see it: a file that grew
-// since has changed, and its state after the run shows that.
+// short read is read on, even where it reaches the size the file had when
+// opened: only a read that returns nothing is the end.
 bool take_read(const ring_file& file, const read_request& request, int result,
                read_result* read) {
   // A regular file that refuses to be read through the ring without waiting
   // (some file systems do, for descriptors opened O_NONBLOCK) is read by
   // plain calls, where that flag has no effect on regular files.
   if (result == -EAGAIN || result == -EINTR) {
-    read_on_at(file.fd, file.offset, file.size, request.buffer, request.size,
-               read);
+    read_on_at(file.fd, file.offset, request.buffer, request.size, read);
     return true;
   }
-  if (result < 0) {
-    read->end = read->failed = true;
-    return true;
-  }
-  if (result == 0) {
-    *read = ended_at(read->count, file.offset + read->count, file.size);
+  if (result <= 0) {
+    read->end = true;
+    read->failed = result < 0;
     return true;
   }
   read->count += static_cast<std::size_t>(result);
-  if (read->count == request.size) return true;
-  read->end = file.offset + read->count >= file.size;
-  return read->end;
+  return read->count == request.size;
+}
+
+// Adds the reads of one round of the request `number`, standing at `read`.
+// Where the file's size as opened falls within what is left, the bytes up to
+// it and a probe of those after it are read side by side: a file that ends
+// there, as most do, is seen to end, by the probe's read of nothing, without
+// a round of its own.
+void plan_round(const ring_file& file, const read_request& request,
+                std::size_t number, const read_result& read,
+                std::vector<ring_read>* reads) {
+  const std::uint64_t at = file.offset + read.count;
+  const std::size_t left = std::min(request.size - read.count, longest_read);
+  if (at >= file.size || file.size - at >= left) {
+    reads->push_back({number, at, read.count, left, false});
+    return;
+  }
+  const std::size_t before = static_cast<std::size_t>(file.size - at);
+  reads->push_back({number, at, read.count, before, false});
+  reads->push_back(
+      {number, file.size, read.count + before, left - before, true});
+}
+
+// Takes the results of one round's reads, `reads[i]` ended with `results[i]`,
+// into `done`; the requests not yet done go to `unfinished`. A probe counts
+// only behind a first read that gave every byte it asked for.
+void take_round(const ring_files& files,
+                const std::vector<read_request>& requests,
+                const std::vector<ring_read>& reads,
+                const std::vector<int>& results, std::vector<read_result>* done,
+                std::vector<std::size_t>* unfinished) {
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    const std::size_t number = reads[i].request;
+    const read_request& request = requests[number];
+    const ring_file& file = files.table.files[request.number];
+    read_result& read = (*done)[number];
+    bool finished = take_read(file, request, results[i], &read);
+    if (i + 1 < reads.size() && reads[i + 1].probe) {
+      ++i;
+      if (!finished && results[i - 1] == static_cast<int>(reads[i - 1].length))
+        finished = take_read(file, request, results[i], &read);
+    }
+    if (!finished) unfinished->push_back(number);
+  }
 }
 
 }  // namespace
@@ -236,6 +316,10 @@ ring_files_handle make_ring_files(const directory& held) {
   ring_files_handle files(set_up.release());
   files->directory_fd = held.fd;
   if (!has_needed_operations(&files->ring)) return nullptr;
+  struct stat st;
+  if (fstat(held.fd, &st) == 0)
+    files->directory_volume = static_cast<std::uint64_t>(st.st_dev);
+  files->directory_plain = read_by_plain_calls(held.fd);
   return files;
 }
 
@@ -251,27 +335,36 @@ std::vector<std::optional<opened_file>> ring_open_all(
 std::vector<read_result> ring_read_all(
     ring_files* files, const std::vector<read_request>& requests) {
   std::vector<read_result> results(requests.size());
-  std::vector<std::size_t> pending(requests.size());
-  for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+  std::vector<std::size_t> pending;
+  pending.reserve(requests.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const read_request& request = requests[i];
+    const ring_file& file = files->table.files[request.number];
+    if (file.plain)
+      read_on_at(file.fd, file.offset, request.buffer, request.size,
+                 &results[i]);
+    else
+      pending.push_back(i);
+  }
   while (!pending.empty()) {
-    std::vector<std::size_t> unfinished;
+    std::vector<ring_read> reads;
+    reads.reserve(2 * pending.size());
+    for (std::size_t number : pending)
+      plan_round(files->table.files[requests[number].number], requests[number],
+                 number, results[number], &reads);
+    std::vector<int> ended(reads.size());
     run_batch(
-        files, pending.size(),
+        files, reads.size(),
         [&](io_uring_sqe* sqe, std::size_t i) {
-          const read_request& request = requests[pending[i]];
-          const ring_file& file = files->table.files[request.number];
-          const read_result& read = results[pending[i]];
-          io_uring_prep_read(sqe, file.fd, request.buffer + read.count,
-                             static_cast<unsigned>(std::min(
-                                 request.size - read.count, longest_read)),
-                             file.offset + read.count);
+          const ring_read& read = reads[i];
+          const read_request& request = requests[read.request];
+          io_uring_prep_read(sqe, files->table.files[request.number].fd,
+                             request.buffer + read.placed,
+                             static_cast<unsigned>(read.length), read.offset);
         },
-        [&](std::size_t i, int result) {
-          const read_request& request = requests[pending[i]];
-          if (!take_read(files->table.files[request.number], request, result,
-                         &results[pending[i]]))
-            unfinished.push_back(pending[i]);
-        });
+        [&](std::size_t i, int result) { ended[i] = result; });
+    std::vector<std::size_t> unfinished;
+    take_round(*files, requests, reads, ended, &results, &unfinished);
     pending.swap(unfinished);
   }
   for (std::size_t i = 0; i < requests.size(); ++i)
