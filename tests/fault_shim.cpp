@@ -44,7 +44,9 @@
 //   DUPSWEEP_FAULT_WRITER  an entry the shim opens for writing when the
 //                          program starts and keeps open to its end
 //   DUPSWEEP_FAULT_TALLY   a file the shim writes, at the end of the run,
-//                          the count of the program's statx calls into
+//                          the count of the program's statx calls and that
+//                          of its pread calls (by which files are read again
+//                          before a deletion) into
 //   DUPSWEEP_FAULT_PAGES   when set, every read of a file of the directory,
 //                          plain or through io_uring, into a destination off
 //                          a page boundary fails (EFAULT, or EBADF through
@@ -229,12 +231,13 @@ void inject_announced(const void* text, std::size_t size) {
 }
 
 std::atomic<long> statx_calls{0};
+std::atomic<long> pread_calls{0};
 
 __attribute__((destructor)) void write_tally() {
   const std::string tally = setting("DUPSWEEP_FAULT_TALLY");
   if (tally.empty()) return;
   if (std::FILE* file = std::fopen(tally.c_str(), "w")) {
-    std::fprintf(file, "%ld\n", statx_calls.load());
+    std::fprintf(file, "%ld %ld\n", statx_calls.load(), pread_calls.load());
     std::fclose(file);
   }
 }
@@ -365,6 +368,18 @@ ssize_t read(int fd, void* buffer, size_t size) {
       plain(fd, buffer, std::min<size_t>(size, static_cast<size_t>(left)));
   if (got > 0) given[fd] += got;
   return got;
+}
+
+ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+  ++pread_calls;
+  return next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buffer, size,
+                                                               offset);
+}
+
+ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
+  ++pread_calls;
+  return next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64")(
+      fd, buffer, size, offset);
 }
 
 int close(int fd) {

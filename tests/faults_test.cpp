@@ -527,12 +527,76 @@ TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
           << written;
       // The writer's open returned only once `a` was gone, and soon.
       EXPECT_EQ(test.target == "a" ? 0 : 1, names);
-      EXPECT_GT(1000, waited);
+      EXPECT_GT(10000, waited);
       if (test.target == "c") {
         EXPECT_EQ("HELLO", read_file(full_name(dir, "c")));
       }
     }
   }
+}
+
+TEST(FaultRun, ProvesLargeCopiesByOneReadingWhileWritersAreKeptOut) {
+  // Files large enough to be read with writers kept out are proved copies
+  // by the pass's reading alone: none is read again (no pread). A writer
+  // that opens one after the pass breaks that proof, and the file is kept. With
+  // too few descriptors to keep every copy open, the rest are read again, and
+  // every copy is still deleted.
+  const std::string large(300000, 'L');
+  for (const std::string medium : {"", "tmpfs"}) {
+    SCOPED_TRACE(medium);
+    for (const bool written : {false, true}) {
+      temp_dir dir;
+      const mounted_medium mounted(dir, medium);
+      if (!mounted.skipped.empty()) break;
+      write_file(dir, "a", large, 1000);
+      write_file(dir, "b", large, 2000);
+      write_file(dir, "c", large, 3000);
+      const std::string tally = dir.root + "/tally";
+      const fault injected = written ? fault{"announce", 1, "a", "writer", ""}
+                                     : fault{"none", 1, "", "move", ""};
+
+      const run_result run = run_program(
+          {dir.path},
+          with_fault(dir, injected,
+                     {"DUPSWEEP_FAULT_TALLY=" + tally,
+                      "DUPSWEEP_FAULT_REPORT=" + dir.root + "/report"}));
+
+      long statx_calls = 0, pread_calls = -1;
+      ASSERT_EQ(2, std::sscanf(read_file(tally).c_str(), "%ld %ld",
+                               &statx_calls, &pread_calls));
+      EXPECT_EQ(0, run.exit_code);
+      EXPECT_EQ(std::size_t{2}, lines_starting(run.out, "Erasing : "));
+      if (!written) {
+        EXPECT_EQ(0, pread_calls);
+        EXPECT_EQ(std::set<std::string>{"c"}, names_in(dir));
+        continue;
+      }
+      EXPECT_EQ(std::size_t{1}, lines_starting(run.out, "Kept : "));
+      EXPECT_EQ((std::set<std::string>{"a", "c"}), names_in(dir));
+      EXPECT_EQ("HELLO", read_file(full_name(dir, "a")).substr(0, 5));
+    }
+  }
+
+  temp_dir dir;
+  constexpr int copies = 60;
+  for (int i = 0; i < copies; ++i)
+    write_file(dir, "f" + std::to_string(i), large, 1000 + i);
+  const std::string tally = dir.root + "/tally";
+  run_options limited = with_fault(dir, {"none", 1, "", "move", ""},
+                                   {"DUPSWEEP_FAULT_TALLY=" + tally});
+  limited.prefix.insert(limited.prefix.begin(),
+                        {"sh", "-c", "ulimit -n 600 && exec \"$@\"", "sh"});
+
+  const run_result run = run_program({dir.path}, limited);
+
+  long statx_calls = 0, pread_calls = 0;
+  ASSERT_EQ(2, std::sscanf(read_file(tally).c_str(), "%ld %ld", &statx_calls,
+                           &pread_calls));
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::size_t{copies - 1}, lines_starting(run.out, "Erasing : "));
+  EXPECT_EQ(std::set<std::string>{"f" + std::to_string(copies - 1)},
+            names_in(dir));
+  EXPECT_LT(0, pread_calls);
 }
 
 TEST(FaultRun, KeepsFilesWhoseReadsEndEarly) {

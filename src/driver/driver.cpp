@@ -68,9 +68,11 @@ int run_dupsweep(int argc, const char* const* argv) {
   scanned_directory scanned = scan_directory(directory_text, parsed->directory);
   file_list files = build_file_list(scanned.held.get(), scanned.entries);
   remove_unique_sizes(&files);
-  if (parsed->mode == run_mode::content_mode) content_pass(scanned, &files);
+  held_reads read_alone;
+  if (parsed->mode == run_mode::content_mode)
+    read_alone = content_pass(scanned, &files);
   mark_by_age(&files, parsed->mode);
-  erase_marked(scanned, &files, parsed->mode);
+  erase_marked(scanned, &files, parsed->mode, &read_alone);
   flush_output();
   return exit_success;
 }

@@ -90,7 +90,7 @@ void note_own_change(const scanned_directory& scanned, file_list* files,
 }  // namespace
 
 void erase_marked(const scanned_directory& scanned, file_list* files,
-                  run_mode mode) {
+                  run_mode mode, held_reads* pass) {
   const shared_names shared = shared_files(*files);
   std::optional<compare_buffer> buffer;
   if (mode == run_mode::content_mode) buffer.emplace();
@@ -101,7 +101,8 @@ void erase_marked(const scanned_directory& scanned, file_list* files,
     found = true;
     const file_record& keeper = (*files)[record.keeper];
     const verdict found = prove_and_erase(scanned, record, keeper, mode,
-                                          buffer ? &*buffer : nullptr);
+                                          buffer ? &*buffer : nullptr, pass);
+    pass->erase(record.entry);
     if (found == verdict::copy)
       note_own_change(scanned, files, place, shared);
     else

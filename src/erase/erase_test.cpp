@@ -30,7 +30,8 @@ marked_run mark_by_size(const temp_dir& dir) {
 // The lines erase_marked wrote, sorted: their order follows the listing.
 std::vector<std::string> erase_lines(marked_run* run, run_mode mode) {
   testing::internal::CaptureStdout();
-  erase_marked(run->scanned, &run->files, mode);
+  held_reads none;
+  erase_marked(run->scanned, &run->files, mode, &none);
   std::istringstream out(testing::internal::GetCapturedStdout());
   std::vector<std::string> lines;
   for (std::string line; std::getline(out, line);) lines.push_back(line);

@@ -57,22 +57,27 @@ verdict why_not_held(const scanned_directory& scanned,
 struct read_pair {
   open_file_handle mine;
   open_file_handle kept;
-  exclusion_handle mine_excluded;
-  exclusion_handle kept_excluded;
+  exclusion_handle mine_excluding;
+  exclusion_handle kept_excluding;
+  /// The exclusions the proof rests on: those above, or the content pass's.
+  writer_exclusion* mine_excluded = nullptr;
+  writer_exclusion* kept_excluded = nullptr;
 };
 
 // Keeps writers out of both files before the first byte is read, so that the
 // bytes compared are still theirs at the deletion. A file that another
 // program has open for writing (or mapped shared and writable) stays.
-verdict exclude_writers(read_pair* read) {
+verdict keep_writers_out(read_pair* read) {
   exclusion_attempt mine = exclude_writers(*read->mine);
   if (mine.outcome == exclusion_outcome::open_for_writing)
     return verdict::open_for_writing;
   exclusion_attempt kept = exclude_writers(*read->kept);
   if (kept.outcome == exclusion_outcome::open_for_writing)
     return verdict::keeper_open_for_writing;
-  read->mine_excluded = std::move(mine.held);
-  read->kept_excluded = std::move(kept.held);
+  read->mine_excluding = std::move(mine.held);
+  read->kept_excluding = std::move(kept.held);
+  read->mine_excluded = read->mine_excluding.get();
+  read->kept_excluded = read->kept_excluding.get();
   return verdict::copy;
 }
 
@@ -90,12 +95,12 @@ verdict still_excluded(const read_pair& read) {
 // rather than slip in between.
 struct deferral {
   explicit deferral(read_pair* read) : read(read) {
-    if (read->mine_excluded) defer_release(read->mine_excluded.get());
-    if (read->kept_excluded) defer_release(read->kept_excluded.get());
+    if (read->mine_excluded) defer_release(read->mine_excluded);
+    if (read->kept_excluded) defer_release(read->kept_excluded);
   }
   ~deferral() {
-    if (read->mine_excluded) end_deferral(read->mine_excluded.get());
-    if (read->kept_excluded) end_deferral(read->kept_excluded.get());
+    if (read->mine_excluded) end_deferral(read->mine_excluded);
+    if (read->kept_excluded) end_deferral(read->kept_excluded);
   }
   read_pair* read;
 };
@@ -171,12 +176,32 @@ verdict compare_afresh(const scanned_directory& scanned,
   if (!read->kept) return verdict::keeper_changed;
   if (one_file(*state_of(*read->mine), *state_of(*read->kept)))
     return verdict::same_file;
-  const verdict excluded = exclude_writers(read);
+  const verdict excluded = keep_writers_out(read);
   if (excluded != verdict::copy) return excluded;
   // Records are grouped by digest alone: files of other sizes are no copies
   // whatever their first bytes.
   if (marked.state.size != keeper.state.size) return verdict::contents_differ;
   return compare_contents(*read->mine, *read->kept, marked.state.size, buffer);
+}
+
+// True when the content pass's reading alone proves the marked file a copy of
+// its keeper: both were read with every other writer kept out from before
+// their first byte until now, and found equal, to their ends, as they were
+// read side by side. The checks by name that follow tell that the names
+// still lead to the files read.
+bool proved_in_pass(const file_record& marked, const file_record& keeper,
+                    held_reads* pass, read_pair* read) {
+  if (pass == nullptr) return false;
+  const auto mine = pass->find(marked.entry);
+  const auto kept = pass->find(keeper.entry);
+  if (mine == pass->end() || kept == pass->end() ||
+      mine->second.group != kept->second.group ||
+      !writers_still_excluded(*mine->second.excluded) ||
+      !writers_still_excluded(*kept->second.excluded))
+    return false;
+  read->mine_excluded = mine->second.excluded.get();
+  read->kept_excluded = kept->second.excluded.get();
+  return true;
 }
 
 // The keeper first, the marked file last: after its check comes only its
@@ -199,7 +224,8 @@ verdict check_states(const file_record& marked, const held_file& mine,
 
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
-                        run_mode mode, compare_buffer* buffer) {
+                        run_mode mode, compare_buffer* buffer,
+                        held_reads* pass) {
   const std::string name = full_name_of(scanned, marked.entry);
   announce(name);
   held_handle mine;
@@ -212,7 +238,8 @@ verdict prove_and_erase(const scanned_directory& scanned,
       hold_result::held)
     return why_not_held(scanned, keeper, *mine);
   read_pair read;
-  if (mode == run_mode::content_mode) {
+  if (mode == run_mode::content_mode &&
+      !proved_in_pass(marked, keeper, pass, &read)) {
     const verdict bytes =
         compare_afresh(scanned, marked, keeper, buffer, &read);
     if (bytes != verdict::copy) return bytes;

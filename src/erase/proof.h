@@ -7,6 +7,7 @@
 #include "platform/directory.h"
 #include "platform/page_buffer.h"
 #include "scan/scan.h"
+#include "select/held_reads.h"
 #include "select/select.h"
 
 /// How a proof ended: the file deleted, or why it stayed.
@@ -41,10 +42,13 @@ struct compare_buffer {
 /// marked file are still the files recorded, unchanged, two files, of one
 /// owner. The files read stay open until the deletion is done. Nothing of the
 /// content pass is taken as proof: time stamps can stay as they were while a
-/// file's bytes change. Returns verdict::copy when the file was deleted, else
-/// why it stays. Throws std::system_error when the marked file cannot be held
-/// (another program has it open, on Windows) or the system refuses its
-/// deletion; its "Erasing : " line is then the last line written.
+/// file's bytes change. Where `pass` holds both files, read by the content
+/// pass with writers kept out all along and found equal, that reading is
+/// the proof and neither is read again. Returns verdict::copy when the file was
+/// deleted, else why it stays. Throws std::system_error when the marked file
+/// cannot be held (another program has it open, on Windows) or the system
+/// refuses its deletion; its "Erasing : " line is then the last line written.
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
-                        run_mode mode, compare_buffer* buffer);
+                        run_mode mode, compare_buffer* buffer,
+                        held_reads* pass = nullptr);

@@ -121,6 +121,11 @@ std::optional<file_state> state_of(const open_file& file) { return file.state; }
 
 int descriptor_of(const open_file& file) { return file.fd; }
 
+open_file_handle adopt_descriptor(int fd,
+                                  const std::optional<file_state>& state) {
+  return open_file_handle(new open_file{fd, state});
+}
+
 void read_afresh(const open_file& file) {
   // Dropping the file's clean pages makes the next reads ask the file system
   // (a FUSE daemon, a server) again; on FUSE it drops what kernel_cache kept.

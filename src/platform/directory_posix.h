@@ -20,6 +20,11 @@ struct directory {
 /// The descriptor of an open file.
 int descriptor_of(const open_file& file);
 
+/// The file open as `fd`, whose state is `state` (empty when it cannot be
+/// told), as open_entry gives it; it closes `fd` when released.
+open_file_handle adopt_descriptor(int fd,
+                                  const std::optional<file_state>& state);
+
 /// Flags every file is opened with for reading. O_NONBLOCK keeps a pipe put
 /// in a file's place from blocking the open (it does not change how a
 /// regular file is read); O_NOFOLLOW refuses a link; O_NOATIME spares a

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/directory_posix.h"
+#include "platform/exclusion_posix.h"
 #include "platform/file_system_posix.h"
 
 struct writer_exclusion {
@@ -59,7 +60,10 @@ void writer_exclusion_closer::operator()(writer_exclusion* exclusion) const {
 }
 
 exclusion_attempt exclude_writers(const open_file& file) {
-  const int fd = descriptor_of(file);
+  return exclude_writers_of(descriptor_of(file));
+}
+
+exclusion_attempt exclude_writers_of(int fd) {
   exclusion_attempt attempt;
   // On FUSE and network file systems a lease keeps out only the writers of
   // this system, not the daemon's or the server's.

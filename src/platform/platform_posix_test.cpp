@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <system_error>
@@ -12,6 +14,7 @@
 
 #include "e2e_support.h"
 #include "platform/directory.h"
+#include "platform/exclusion.h"
 #include "platform/platform.h"
 
 namespace {
@@ -151,4 +154,38 @@ TEST(PosixDirectory, WorksThroughTheHeldDirectoryAfterItsNameMoves) {
             hold_entry(*held, "e", hold_purpose::deleting, &file));
   EXPECT_FALSE(state_of(*file));
   EXPECT_THROW(delete_held(file.get()), std::system_error);
+}
+
+TEST(PosixExclusion, RefusesAFileOpenForWritingAndLetsALaterWriterInAtOnce) {
+  if (geteuid() != 0) GTEST_SKIP() << "a lease on a test file needs its owner";
+  temp_dir dir;
+  write_file(dir, "f", "hello", 1000);
+  directory_handle held = held_directory(dir);
+  const std::string path = full_name(dir, "f");
+
+  {
+    const int writer = open(path.c_str(), O_WRONLY);
+    ASSERT_LE(0, writer);
+    const open_file_handle file = open_entry(*held, "f");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(exclusion_outcome::open_for_writing,
+              exclude_writers(*file).outcome);
+    close(writer);
+  }
+
+  const open_file_handle file = open_entry(*held, "f");
+  ASSERT_TRUE(file);
+  exclusion_attempt attempt = exclude_writers(*file);
+  ASSERT_EQ(exclusion_outcome::held, attempt.outcome);
+  EXPECT_TRUE(writers_still_excluded(*attempt.held));
+  // A writer in another process waits only for the break to be noted, far
+  // less than the kernel's lease-break time (45 s by default).
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) _exit(open(path.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_GT(std::chrono::seconds(10), std::chrono::steady_clock::now() - start);
+  EXPECT_FALSE(writers_still_excluded(*attempt.held));
 }

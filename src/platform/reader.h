@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/exclusion.h"
 
 struct batch_reader;
 struct batch_reader_closer {
@@ -68,6 +69,16 @@ struct read_request {
 /// may appear once in `requests`.
 std::vector<read_result> read_files(batch_reader* reader,
                                     const std::vector<read_request>& requests);
+
+/// Keeps other writers out of the open file `number` from now on, as
+/// exclude_writers does for a file open_entry opened. The exclusion must be
+/// released before the file is closed or taken out.
+exclusion_attempt exclude_writers(batch_reader* reader, std::size_t number);
+
+/// Takes the open file `number` out of the reader, open as open_entry opens
+/// a file, to be read further by read_at; its number may then be given to
+/// another file.
+open_file_handle take_file(batch_reader* reader, std::size_t number);
 
 /// Closes the open file `number`; its number may then be given to another
 /// file. A batching reader closes it with its next batch.

@@ -32,6 +32,14 @@ std::vector<read_result> plain_read_all(
   return results;
 }
 
+exclusion_attempt plain_exclude(plain_files* files, std::size_t number) {
+  return exclude_writers(*files->table.files[number]);
+}
+
+open_file_handle plain_take(plain_files* files, std::size_t number) {
+  return remove_file(&files->table, number);
+}
+
 void plain_close(plain_files* files, std::size_t number) {
   // The handle taken out closes the file as it is dropped.
   remove_file(&files->table, number);

@@ -27,3 +27,7 @@ std::vector<read_result> plain_read_all(
 
 /// Closes the file `number` at once.
 void plain_close(plain_files* files, std::size_t number);
+
+exclusion_attempt plain_exclude(plain_files* files, std::size_t number);
+
+open_file_handle plain_take(plain_files* files, std::size_t number);

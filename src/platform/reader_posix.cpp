@@ -63,6 +63,16 @@ std::vector<read_result> read_files(batch_reader* reader,
   return plain_read_all(plain_of(reader), requests);
 }
 
+exclusion_attempt exclude_writers(batch_reader* reader, std::size_t number) {
+  if (ring_files* ring = ring_of(reader)) return ring_exclude(ring, number);
+  return plain_exclude(plain_of(reader), number);
+}
+
+open_file_handle take_file(batch_reader* reader, std::size_t number) {
+  if (ring_files* ring = ring_of(reader)) return ring_take(ring, number);
+  return plain_take(plain_of(reader), number);
+}
+
 void close_file(batch_reader* reader, std::size_t number) {
   if (ring_files* ring = ring_of(reader)) return ring_close(ring, number);
   plain_close(plain_of(reader), number);

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "platform/directory_posix.h"
+#include "platform/exclusion_posix.h"
 #include "platform/file_table.h"
 
 namespace {
@@ -370,6 +371,15 @@ std::vector<read_result> ring_read_all(
   for (std::size_t i = 0; i < requests.size(); ++i)
     files->table.files[requests[i].number].offset += results[i].count;
   return results;
+}
+
+exclusion_attempt ring_exclude(ring_files* files, std::size_t number) {
+  return exclude_writers_of(files->table.files[number].fd);
+}
+
+open_file_handle ring_take(ring_files* files, std::size_t number) {
+  const int fd = remove_file(&files->table, number).fd;
+  return adopt_descriptor(fd, state_of_descriptor(fd));
 }
 
 void ring_close(ring_files* files, std::size_t number) {

@@ -34,3 +34,7 @@ std::vector<read_result> ring_read_all(
 
 /// Frees the number `number`; its file is closed with the next batch.
 void ring_close(ring_files* files, std::size_t number);
+
+exclusion_attempt ring_exclude(ring_files* files, std::size_t number);
+
+open_file_handle ring_take(ring_files* files, std::size_t number);

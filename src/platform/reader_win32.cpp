@@ -35,6 +35,14 @@ std::vector<read_result> read_files(batch_reader* reader,
   return plain_read_all(&reader->plain, requests);
 }
 
+exclusion_attempt exclude_writers(batch_reader* reader, std::size_t number) {
+  return plain_exclude(&reader->plain, number);
+}
+
+open_file_handle take_file(batch_reader* reader, std::size_t number) {
+  return plain_take(&reader->plain, number);
+}
+
 void close_file(batch_reader* reader, std::size_t number) {
   plain_close(&reader->plain, number);
 }

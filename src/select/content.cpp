@@ -159,19 +159,22 @@ void read_every_file(shared_reading* shared, progress* shown) {
 // The pass's own memory is released before the run goes on to mark, which
 // takes some of its own: a run's peak is the records and the larger of the
 // two.
-void content_pass(const scanned_directory& scanned, file_list* files) {
+held_reads content_pass(const scanned_directory& scanned, file_list* files) {
   write_line("Calculating sha1 ...");
   progress shown;
   shown.scanned = &scanned;
   shown.at_once = writes_show_at_once();
   // The lines before the pass go out as it starts.
   shown.flushed = std::chrono::steady_clock::now() - longest_hold;
+  held_reads kept_open;
   {
     shared_reading shared;
     shared.held = scanned.held.get();
     shared.files = files;
-    shared.plan =
-        plan_content(*files, side_by_side_allowed(raise_open_file_limit()));
+    const std::size_t limit = raise_open_file_limit();
+    shared.plan = plan_content(*files, side_by_side_allowed(limit));
+    shared.kept_open = &kept_open;
+    shared.hold_budget = hold_budget_allowed(limit);
     shared.outcomes.reset(new std::atomic<outcome>[files->size()]);
     for (std::size_t job = 0; job < files->size(); ++job)
       shared.outcomes[job] = outcome::waiting;
@@ -179,4 +182,5 @@ void content_pass(const scanned_directory& scanned, file_list* files) {
     report_settled(shared, &shown);
     remove_unread(shared);
   }
+  return kept_open;
 }

@@ -82,6 +82,15 @@ content_plan plan_content(const file_list& files, std::size_t side_by_side) {
   return plan;
 }
 
+std::size_t hold_budget_allowed(std::size_t descriptor_limit) {
+  // The readers' descriptors, the proof's two, and some to spare; and no
+  // more than the exclusions can track.
+  constexpr std::size_t reserve = most_readers * most_side_by_side + 64;
+  constexpr std::size_t most_held = 60000;
+  if (descriptor_limit <= reserve) return 0;
+  return std::min(descriptor_limit - reserve, most_held);
+}
+
 std::size_t side_by_side_allowed(std::size_t descriptor_limit) {
   const std::size_t spare = descriptor_limit > descriptors_kept_back
                                 ? descriptor_limit - descriptors_kept_back

@@ -1,11 +1,15 @@
 #include "select/content_reader.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/page_buffer.h"
 #include "platform/reader.h"
+#include "select/equal_slices.h"
 #include "sha1/sha1_lanes.h"
 
 namespace {
@@ -18,6 +22,11 @@ struct lane {
   sha1_context context;
   read_result read;
   unsigned char* slice = nullptr;
+  /// Other writers kept out since the open; empty for a small file or
+  /// where the system gives no exclusion.
+  exclusion_handle excluded;
+  /// Excluded files of its batch in one group are equal so far.
+  std::uint32_t group = 0;
 };
 
 // One reader with its own files, lanes and buffer. The buffer is declared
@@ -38,7 +47,7 @@ struct reader_state {
 // changed since, is read all the same but can be neither erased nor kept
 // for another.
 void start_job(reader_state* state, std::size_t job,
-               const std::optional<opened_file>& opened) {
+               const std::optional<opened_file>& opened, std::uint32_t group) {
   if (!opened) {
     state->shared->outcomes[job] = outcome::open_failed;
     return;
@@ -50,6 +59,14 @@ void start_job(reader_state* state, std::size_t job,
   lane added;
   added.job = job;
   added.file = opened->number;
+  added.group = group;
+  // Before the first byte is read: what is compared must be what is there
+  // at the deletion.
+  if (record.state.size >= exclude_writers_from) {
+    exclusion_attempt attempt =
+        exclude_writers(state->reader.get(), opened->number);
+    added.excluded = std::move(attempt.held);
+  }
   sha1_start(&added.context);
   state->lanes.push_back(std::move(added));
 }
@@ -66,8 +83,9 @@ void open_batch(reader_state* state, batch opening) {
     entries.push_back((*shared.files)[shared.plan.order[at]].entry);
   const std::vector<std::optional<opened_file>> opened =
       open_entries(state->reader.get(), entries);
+  const std::uint32_t group = state->shared->next_group++;
   for (std::uint32_t at = opening.first; at < opening.end; ++at)
-    start_job(state, shared.plan.order[at], opened[at - opening.first]);
+    start_job(state, shared.plan.order[at], opened[at - opening.first], group);
 }
 
 // The next batch for this reader, if it should take one now: whole batches
@@ -114,6 +132,29 @@ void read_round(reader_state* state) {
     state->lanes[i].read = reads[i];
 }
 
+// The excluded files of one batch are compared slice by slice as they are
+// read, in step.
+void compare_round(reader_state* state) {
+  std::vector<slice_read> reads;
+  for (const lane& lane : state->lanes)
+    if (lane.excluded)
+      reads.push_back({lane.group, lane.slice, lane.read.count, lane.read.end});
+  if (reads.size() < 2) return;
+  std::uint32_t next = state->shared->next_group.load();
+  const std::uint32_t first_new = next;
+  split_groups(&reads, &next);
+  // Numbers taken from the shared count only if the split needed any.
+  std::uint32_t offset = 0;
+  if (next != first_new)
+    offset = state->shared->next_group.fetch_add(next - first_new) - first_new;
+  std::size_t i = 0;
+  for (lane& lane : state->lanes) {
+    if (!lane.excluded) continue;
+    const std::uint32_t group = reads[i++].group;
+    lane.group = group >= first_new ? group + offset : group;
+  }
+}
+
 // The part of a round's slices hashed at a time, by every lane together.
 constexpr std::size_t cache_step = 32768;
 
@@ -151,10 +192,41 @@ void end_lane(reader_state* state, lane* lane) {
   state->shared->outcomes[lane->job] = outcome::hashed;
 }
 
+// A file found equal to another, to their ends, with writers kept out of
+// it all along, stays open for the erase phase, if the budget allows: its
+// reading is the proof.
+bool hold_for_erasing(reader_state* state, lane* lane) {
+  if (!lane->excluded || lane->read.failed ||
+      !writers_still_excluded(*lane->excluded))
+    return false;
+  shared_reading& shared = *state->shared;
+  {
+    const std::lock_guard<std::mutex> lock(shared.holding);
+    if (shared.hold_budget == 0) return false;
+    --shared.hold_budget;
+  }
+  held_read held;
+  held.file = take_file(state->reader.get(), lane->file);
+  held.excluded = std::move(lane->excluded);
+  held.group = lane->group;
+  const char* entry = (*shared.files)[lane->job].entry;
+  const std::lock_guard<std::mutex> lock(shared.holding);
+  (*shared.kept_open)[entry] = std::move(held);
+  return true;
+}
+
 void end_files(reader_state* state) {
+  // Groups of more than one file that all end now: the others have split off.
+  std::map<std::uint32_t, std::size_t> ending;
+  for (const lane& lane : state->lanes)
+    if (lane.read.end && lane.excluded) ++ending[lane.group];
   for (lane& lane : state->lanes) {
     if (!lane.read.end) continue;
     end_lane(state, &lane);
+    if (lane.excluded && ending[lane.group] > 1 &&
+        hold_for_erasing(state, &lane))
+      continue;
+    lane.excluded.reset();  // Given up before the file closes.
     close_file(state->reader.get(), lane.file);
   }
   state->lanes.erase(
@@ -177,6 +249,7 @@ void read_batches(shared_reading* shared, std::size_t buffer_size,
       tell();
       if (state.lanes.empty() || shared->stopping) return;
       read_round(&state);
+      compare_round(&state);
       hash_round(&state);
       end_files(&state);
       tell();

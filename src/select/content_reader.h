@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include "platform/directory.h"
 #include "select/content_plan.h"
+#include "select/held_reads.h"
 #include "select/select.h"
 
 enum class outcome : unsigned char {
@@ -37,6 +39,13 @@ struct shared_reading {
   std::size_t next_batch = 0;
   /// Set when a reader fails: the others stop after their round.
   std::atomic<bool> stopping{false};
+  /// Numbers of groups of files found equal as they are read; each batch
+  /// starts as one.
+  std::atomic<std::uint32_t> next_group{1};
+  std::mutex holding;  ///< Guards kept_open and hold_budget.
+  held_reads* kept_open = nullptr;
+  /// Files that may still be added to kept_open: each keeps a descriptor.
+  std::size_t hold_budget = 0;
 };
 
 /// Reads batches with a buffer of `buffer_size` bytes until none is left or
