@@ -133,11 +133,14 @@ void read_round(reader_state* state) {
 }
 
 // The excluded files of one batch are compared slice by slice as they are
-// read, in step.
+// read, in step. A file whose read failed is no longer compared: it leaves
+// the run.
+bool compared(const lane& lane) { return lane.excluded && !lane.read.failed; }
+
 void compare_round(reader_state* state) {
   std::vector<slice_read> reads;
   for (const lane& lane : state->lanes)
-    if (lane.excluded)
+    if (compared(lane))
       reads.push_back({lane.group, lane.slice, lane.read.count, lane.read.end});
   if (reads.size() < 2) return;
   std::uint32_t next = state->shared->next_group.load();
@@ -149,7 +152,7 @@ void compare_round(reader_state* state) {
     offset = state->shared->next_group.fetch_add(next - first_new) - first_new;
   std::size_t i = 0;
   for (lane& lane : state->lanes) {
-    if (!lane.excluded) continue;
+    if (!compared(lane)) continue;
     const std::uint32_t group = reads[i++].group;
     lane.group = group >= first_new ? group + offset : group;
   }
@@ -219,11 +222,11 @@ void end_files(reader_state* state) {
   // Groups of more than one file that all end now: the others have split off.
   std::map<std::uint32_t, std::size_t> ending;
   for (const lane& lane : state->lanes)
-    if (lane.read.end && lane.excluded) ++ending[lane.group];
+    if (lane.read.end && compared(lane)) ++ending[lane.group];
   for (lane& lane : state->lanes) {
     if (!lane.read.end) continue;
     end_lane(state, &lane);
-    if (lane.excluded && ending[lane.group] > 1 &&
+    if (compared(lane) && ending[lane.group] > 1 &&
         hold_for_erasing(state, &lane))
       continue;
     lane.excluded.reset();  // Given up before the file closes.
