@@ -126,10 +126,19 @@ open_file_handle adopt_descriptor(int fd,
   return open_file_handle(new open_file{fd, state});
 }
 
+namespace {
+
+std::optional<std::uint64_t> volume_of(const open_file& file) {
+  if (!file.state || !file.state->has_identity) return std::nullopt;
+  return file.state->identity.volume;
+}
+
+}  // namespace
+
 void read_afresh(const open_file& file) {
   // Dropping the file's clean pages makes the next reads ask the file system
   // (a FUSE daemon, a server) again; on FUSE it drops what kernel_cache kept.
-  if (!writes_pass_this_kernel(file.fd))
+  if (!writes_pass_this_kernel(file.fd, volume_of(file)))
     posix_fadvise(file.fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 

@@ -60,14 +60,20 @@ void writer_exclusion_closer::operator()(writer_exclusion* exclusion) const {
 }
 
 exclusion_attempt exclude_writers(const open_file& file) {
-  return exclude_writers_of(descriptor_of(file));
+  const std::optional<file_state> state = state_of(file);
+  return exclude_writers_of(
+      descriptor_of(file),
+      state && state->has_identity
+          ? std::optional<std::uint64_t>(state->identity.volume)
+          : std::nullopt);
 }
 
-exclusion_attempt exclude_writers_of(int fd) {
+exclusion_attempt exclude_writers_of(int fd,
+                                     std::optional<std::uint64_t> device) {
   exclusion_attempt attempt;
   // On FUSE and network file systems a lease keeps out only the writers of
   // this system, not the daemon's or the server's.
-  if (fd < 0 || fd >= most_descriptors || !writes_pass_this_kernel(fd))
+  if (fd < 0 || fd >= most_descriptors || !writes_pass_this_kernel(fd, device))
     return attempt;
   if (fcntl(fd, F_SETSIG, lease_signal()) != 0) return attempt;
   leases[fd] = leased;

@@ -3,7 +3,12 @@
 // include it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "platform/exclusion.h"
 
-/// As exclude_writers, for the file open as `fd`.
-exclusion_attempt exclude_writers_of(int fd);
+/// As exclude_writers, for the file open as `fd`, on the device `device`
+/// where it is known.
+exclusion_attempt exclude_writers_of(int fd,
+                                     std::optional<std::uint64_t> device);

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -23,12 +26,30 @@ constexpr unsigned long local_kinds[] = {
     0xca451a4e,  // bcachefs
 };
 
-}  // namespace
-
-bool writes_pass_this_kernel(int fd) {
+bool asked_of_file_system(int fd) {
   struct statfs kind;
   if (fstatfs(fd, &kind) != 0) return false;
   const auto type = static_cast<unsigned long>(kind.f_type);
   return std::find(std::begin(local_kinds), std::end(local_kinds), type) !=
          std::end(local_kinds);
+}
+
+// Answers by device, asked once each: every deletion asks of two files,
+// nearly always on one device.
+std::mutex knowing;
+std::vector<std::pair<std::uint64_t, bool>> known;
+
+}  // namespace
+
+bool writes_pass_this_kernel(int fd, std::optional<std::uint64_t> device) {
+  if (!device) return asked_of_file_system(fd);
+  {
+    const std::lock_guard<std::mutex> lock(knowing);
+    for (const auto& [volume, local] : known)
+      if (volume == *device) return local;
+  }
+  const bool local = asked_of_file_system(fd);
+  const std::lock_guard<std::mutex> lock(knowing);
+  known.emplace_back(*device, local);
+  return local;
 }

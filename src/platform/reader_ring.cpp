@@ -374,7 +374,7 @@ std::vector<read_result> ring_read_all(
 }
 
 exclusion_attempt ring_exclude(ring_files* files, std::size_t number) {
-  return exclude_writers_of(files->table.files[number].fd);
+  return exclude_writers_of(files->table.files[number].fd, std::nullopt);
 }
 
 open_file_handle ring_take(ring_files* files, std::size_t number) {
