@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "console/console.h"
+#include "platform/page_buffer.h"
 #include "platform/platform.h"
 #include "select/content_reader.h"
 #include "select/two_threads.h"
@@ -154,6 +157,41 @@ void read_every_file(shared_reading* shared, progress* shown) {
   finish_second(&second);
 }
 
+// A key of the first page of `entry`'s file (FNV-1a); 0 when it cannot be
+// read. It only orders files: their reading proves what they hold.
+std::uint64_t first_page_key(const directory& held, const char* entry,
+                             unsigned char* page) {
+  const open_file_handle file = open_entry(held, entry);
+  if (!file) return 0;
+  const read_result read = read_at(*file, 0, page, page_alignment);
+  std::uint64_t key = 14695981039346656037u;
+  for (std::size_t i = 0; i < read.count; ++i)
+    key = (key ^ page[i]) * 1099511628211u;
+  return key;
+}
+
+// Keys of the first bytes of the files of every size group that spans
+// several batches of files compared as they are read, by place; empty when
+// there is none. Copies then share a batch.
+std::vector<std::uint64_t> first_bytes_of(const directory* held,
+                                          const file_list& files,
+                                          std::size_t side_by_side) {
+  std::unordered_map<std::uint64_t, std::size_t> group_sizes;
+  for (const file_record& record : files) ++group_sizes[record.state.size];
+  std::vector<std::uint64_t> keys;
+  page_buffer page;
+  for (std::size_t place = 0; place < files.size(); ++place) {
+    const std::uint64_t size = files[place].state.size;
+    if (!orders_by_first_bytes(size, group_sizes[size], side_by_side)) continue;
+    if (keys.empty()) {
+      keys.assign(files.size(), 0);
+      page = make_page_buffer(page_alignment);
+    }
+    keys[place] = first_page_key(*held, files[place].entry, page.get());
+  }
+  return keys;
+}
+
 }  // namespace
 
 // The pass's own memory is released before the run goes on to mark, which
@@ -172,7 +210,10 @@ held_reads content_pass(const scanned_directory& scanned, file_list* files) {
     shared.held = scanned.held.get();
     shared.files = files;
     const std::size_t limit = raise_open_file_limit();
-    shared.plan = plan_content(*files, side_by_side_allowed(limit));
+    const std::size_t side_by_side = side_by_side_allowed(limit);
+    shared.plan =
+        plan_content(*files, side_by_side,
+                     first_bytes_of(scanned.held.get(), *files, side_by_side));
     shared.kept_open = &kept_open;
     shared.hold_budget = hold_budget_allowed(limit);
     shared.outcomes.reset(new std::atomic<outcome>[files->size()]);

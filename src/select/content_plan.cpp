@@ -39,13 +39,16 @@ void add_batches(const file_list& files, std::size_t side_by_side, batch group,
 }
 
 // One sort of the places by size finds the groups, at 4 bytes a file.
-std::vector<std::uint32_t> places_by_size(const file_list& files) {
+std::vector<std::uint32_t> places_by_size(
+    const file_list& files, const std::vector<std::uint64_t>& first_bytes) {
   std::vector<std::uint32_t> order(files.size());
   for (std::uint32_t place = 0; place < order.size(); ++place)
     order[place] = place;
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     if (files[a].state.size != files[b].state.size)
       return files[a].state.size < files[b].state.size;
+    if (!first_bytes.empty() && first_bytes[a] != first_bytes[b])
+      return first_bytes[a] < first_bytes[b];
     return a < b;
   });
   return order;
@@ -74,9 +77,16 @@ static_assert(read_buffer_size / most_readers >=
                   most_side_by_side * page_alignment,
               "slices smaller than a page");
 
-content_plan plan_content(const file_list& files, std::size_t side_by_side) {
+bool orders_by_first_bytes(std::uint64_t size, std::size_t group_size,
+                           std::size_t side_by_side) {
+  return size >= exclude_writers_from &&
+         group_size > most_lanes_for(size, side_by_side);
+}
+
+content_plan plan_content(const file_list& files, std::size_t side_by_side,
+                          const std::vector<std::uint64_t>& first_bytes) {
   content_plan plan;
-  plan.order = places_by_size(files);
+  plan.order = places_by_size(files, first_bytes);
   for (const batch& group : size_groups(files, plan.order))
     add_batches(files, side_by_side, group, &plan);
   return plan;

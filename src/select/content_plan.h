@@ -36,8 +36,18 @@ struct content_plan {
 
 /// The batches for `files`, none longer than `side_by_side` files, and none
 /// of large files so long that a file's slice of a reader's share of the
-/// buffer would be short.
-content_plan plan_content(const file_list& files, std::size_t side_by_side);
+/// buffer would be short. Within a size group files are ordered by
+/// `first_bytes` (one key per record, by place; none when empty), so that
+/// files whose first bytes are alike, copies among them, share a batch and
+/// are compared as they are read.
+content_plan plan_content(const file_list& files, std::size_t side_by_side,
+                          const std::vector<std::uint64_t>& first_bytes = {});
+
+/// Whether the files of the size group of `group_size` files of `size` bytes
+/// are worth ordering by their first bytes: they are compared as they are
+/// read, and more of them than one batch holds.
+bool orders_by_first_bytes(std::uint64_t size, std::size_t group_size,
+                           std::size_t side_by_side);
 
 /// Files a reader may read side by side when the process may hold
 /// `descriptor_limit` descriptors: the readers share what the rest of the
