@@ -599,6 +599,33 @@ TEST(FaultRun, ProvesLargeCopiesByOneReadingWhileWritersAreKeptOut) {
   EXPECT_LT(0, pread_calls);
 }
 
+TEST(FaultRun, ComparesCopiesAsTheyAreReadInASizeGroupOfManyBatches) {
+  // 20 pairs of one size, more files than one batch holds: each copy must
+  // share a batch with its keeper to be proved by the one reading.
+  temp_dir dir;
+  constexpr int pairs = 20;
+  for (int i = 0; i < pairs; ++i) {
+    const std::string bytes =
+        std::to_string(100 + i) + std::string(299997, 'P');
+    write_file(dir, "old" + std::to_string(i), bytes, 1000);
+    write_file(dir, "new" + std::to_string(i), bytes, 2000);
+  }
+  const std::string tally = dir.root + "/tally";
+
+  const run_result run =
+      run_program({dir.path}, with_fault(dir, {"none", 1, "", "move", ""},
+                                         {"DUPSWEEP_FAULT_TALLY=" + tally}));
+
+  long statx_calls = 0, pread_calls = -1;
+  ASSERT_EQ(2, std::sscanf(read_file(tally).c_str(), "%ld %ld", &statx_calls,
+                           &pread_calls));
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::size_t{pairs}, lines_starting(run.out, "Erasing : "));
+  EXPECT_EQ(std::size_t{pairs}, names_in(dir).size());
+  // Each file's first page is read once to order the group, and no more.
+  EXPECT_GE(2 * pairs, pread_calls);
+}
+
 TEST(FaultRun, KeepsFilesWhoseReadsEndEarly) {
   // The pass's reads of both end, without an error, after the 8 KiB the files
   // share: that is where their bytes end as read then, before the sizes they
