@@ -177,12 +177,16 @@ std::vector<std::uint64_t> first_bytes_of(const directory* held,
                                           const file_list& files,
                                           std::size_t side_by_side) {
   std::unordered_map<std::uint64_t, std::size_t> group_sizes;
-  for (const file_record& record : files) ++group_sizes[record.state.size];
+  for (const file_record& record : files)
+    if (record.state.size >= exclude_writers_from)
+      ++group_sizes[record.state.size];
   std::vector<std::uint64_t> keys;
   page_buffer page;
   for (std::size_t place = 0; place < files.size(); ++place) {
     const std::uint64_t size = files[place].state.size;
-    if (!orders_by_first_bytes(size, group_sizes[size], side_by_side)) continue;
+    if (size < exclude_writers_from ||
+        !orders_by_first_bytes(size, group_sizes[size], side_by_side))
+      continue;
     if (keys.empty()) {
       keys.assign(files.size(), 0);
       page = make_page_buffer(page_alignment);
