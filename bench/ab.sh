@@ -11,6 +11,8 @@
 # on its file system. The page cache stays warm.
 set -euo pipefail
 
+here="$(cd "$(dirname "$0")" && pwd)"
+
 corpus="$(realpath "$1")"
 runs="$2"
 shift 2
@@ -27,17 +29,4 @@ for _ in $(seq "$runs"); do
       "$binary" "$work/copy" >/dev/null
   done
 done
-awk '{ n[$1]++; wall[$1, n[$1]] = $2; cpu[$1, n[$1]] = $3 + $4 }
-     function median(a, b, k,   v, i, j, t) {
-       for (i = 1; i <= k; i++) v[i] = a[b, i]
-       for (i = 2; i <= k; i++)
-         for (j = i; j > 1 && v[j - 1] > v[j]; j--) {
-           t = v[j]; v[j] = v[j - 1]; v[j - 1] = t
-         }
-       return k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-     }
-     END {
-       for (b in n)
-         printf "%s: %d runs, median wall %.3f s, median CPU %.3f s\n",
-                b, n[b], median(wall, b, n[b]), median(cpu, b, n[b])
-     }' "$times"
+awk -f "$here/medians.awk" "$times"

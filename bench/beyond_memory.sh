@@ -70,20 +70,4 @@ for _ in $(seq "$runs"); do
 done
 
 grep -m1 'model name' /proc/cpuinfo
-awk '{ n[$1]++; wall[$1, n[$1]] = $2; cpu[$1, n[$1]] = $3 + $4 }
-     function median(a, b, k,   v, i, j, t) {
-       for (i = 1; i <= k; i++) v[i] = a[b, i]
-       for (i = 2; i <= k; i++)
-         for (j = i; j > 1 && v[j - 1] > v[j]; j--) {
-           t = v[j]; v[j] = v[j - 1]; v[j - 1] = t
-         }
-       return k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-     }
-     END {
-       jw = median(wall, "jdupes", n["jdupes"]); cw = median(wall, "cat", n["cat"])
-       for (b in n) {
-         w = median(wall, b, n[b])
-         printf "%-8s %d runs  wall %6.2f s  CPU %6.2f s  /jdupes %.2f  /cat %.2f\n",
-                b, n[b], w, median(cpu, b, n[b]), w / jw, w / cw
-       }
-     }' "$work/times"
+awk -f "$here/medians.awk" -v refs="jdupes cat" "$work/times"

@@ -55,19 +55,4 @@ for _ in $(seq "$runs"); do
 done
 
 grep -m1 'model name' /proc/cpuinfo
-awk '{ n[$1]++; wall[$1, n[$1]] = $2; cpu[$1, n[$1]] = $3 + $4 }
-     function median(a, b, k,   v, i, j, t) {
-       for (i = 1; i <= k; i++) v[i] = a[b, i]
-       for (i = 2; i <= k; i++)
-         for (j = i; j > 1 && v[j - 1] > v[j]; j--) {
-           t = v[j]; v[j] = v[j - 1]; v[j - 1] = t
-         }
-       return k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-     }
-     END {
-       jw = median(wall, "jdupes", n["jdupes"])
-       for (b in n)
-         printf "%-8s %d runs  wall %.3f s  CPU %.3f s  /jdupes %.2f\n",
-                b, n[b], median(wall, b, n[b]), median(cpu, b, n[b]),
-                median(wall, b, n[b]) / jw
-     }' "$work/times"
+awk -f "$here/medians.awk" -v refs="jdupes" "$work/times"

@@ -153,6 +153,20 @@ void write_at(const std::string& path, std::int64_t write_time) {
   ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
 }
 
+// `out` with each reason for keeping a file that changed, or whose keeper
+// `c` did, written "not a copy": which of them a change gives depends on
+// the medium's stamps.
+std::string with_reasons_as_not_a_copy(const temp_dir& dir, std::string out) {
+  for (const std::string& reason :
+       {std::string("it changed during the run"),
+        full_name(dir, "c") + " changed during the run or is gone",
+        "its contents differ from " + full_name(dir, "c")})
+    for (std::size_t at;
+         (at = out.find("(" + reason + ")")) != std::string::npos;)
+      out.replace(at, reason.size() + 2, "(not a copy)");
+  return out;
+}
+
 std::set<std::string> names_in(const temp_dir& dir) {
   const std::vector<std::string> names = sorted_file_names(dir);
   return std::set<std::string>(names.begin(), names.end());
@@ -432,15 +446,8 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
                        : std::vector<std::string>{"DUPSWEEP_FAULT_DIR=" +
                                                   medium.backing}));
 
-    std::string out = run.out;
-    for (const std::string& reason :
-         {std::string("it changed during the run"),
-          full_name(dir, "c") + " changed during the run or is gone",
-          "its contents differ from " + full_name(dir, "c")})
-      for (std::size_t at;
-           (at = out.find("(" + reason + ")")) != std::string::npos;)
-        out.replace(at, reason.size() + 2, "(not a copy)");
-    EXPECT_EQ(working_in(dir, expected), out);
+    EXPECT_EQ(working_in(dir, expected),
+              with_reasons_as_not_a_copy(dir, run.out));
     EXPECT_EQ(0, run.exit_code);
     EXPECT_EQ((changed == "a" ? std::set<std::string>{"a", "c"}
                               : std::set<std::string>{"a", "b", "c"}),
@@ -506,14 +513,8 @@ TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
                      {"DUPSWEEP_FAULT_WRITER=" + test.writer,
                       "DUPSWEEP_FAULT_REPORT=" + report}));
 
-      std::string out = run.out;
-      for (const std::string& reason :
-           {full_name(dir, "c") + " changed during the run or is gone",
-            "its contents differ from " + full_name(dir, "c")})
-        for (std::size_t at;
-             (at = out.find("(" + reason + ")")) != std::string::npos;)
-          out.replace(at, reason.size() + 2, "(not a copy)");
-      EXPECT_EQ(working_in(dir, expected), out);
+      EXPECT_EQ(working_in(dir, expected),
+                with_reasons_as_not_a_copy(dir, run.out));
       EXPECT_EQ(0, run.exit_code);
       EXPECT_EQ(left, names_in(dir));
       if (test.target.empty()) continue;
