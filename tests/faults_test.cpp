@@ -779,6 +779,35 @@ TEST(UnprivilegedRun, KeepsEverythingWhereItMayNotListOrDelete) {
   EXPECT_EQ((std::set<std::string>{"new", "old"}), names_in(dir));
 }
 
+TEST(UnprivilegedRun, ProvesByASecondReadingWhereNoLeaseCanBeHad) {
+  // Only a file's owner (or a holder of CAP_LEASE) may lease it: another
+  // user's copies are read again before their deletion.
+  if (geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+  temp_dir dir;
+  const std::string large(300000, 'U');
+  write_file(dir, "old", large, 1000);
+  write_file(dir, "new", large, 2000);
+  const std::string counts = dir.root + "/counts";
+  ASSERT_EQ(0, chmod(dir.root.c_str(), 0755));
+  ASSERT_EQ(0, mkdir(counts.c_str(), 0777));
+  ASSERT_EQ(0, chmod(counts.c_str(), 0777));
+  ASSERT_EQ(0, chown(dir.path.c_str(), 65534, 65534));
+  run_options options = with_fault(dir, {"none", 1, "", "move", ""},
+                                   {"DUPSWEEP_FAULT_TALLY=" + counts + "/t"});
+  const run_options user = as_unprivileged_user();
+  options.prefix.insert(options.prefix.begin(), user.prefix.begin(),
+                        user.prefix.end());
+
+  const run_result run = run_program({dir.path}, options);
+
+  long statx_calls = 0, pread_calls = 0;
+  ASSERT_EQ(2, std::sscanf(read_file(counts + "/t").c_str(), "%ld %ld",
+                           &statx_calls, &pread_calls));
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_EQ(std::set<std::string>{"new"}, names_in(dir));
+  EXPECT_LT(0, pread_calls);
+}
+
 TEST(UnprivilegedRun, KeepsACopyWhoseKeeperIsAnotherUsers) {
   // In a shared directory another user can put a newer copy of one's file
   // there, and delete it once the run has deleted the original.
