@@ -18,21 +18,41 @@ constexpr std::size_t descriptors_kept_back = 16;
 // of the whole file where it is shorter; small files still share one batch.
 constexpr std::size_t shortest_slice = 131072;
 
-std::uint32_t most_lanes_for(std::uint64_t size, std::size_t side_by_side) {
-  const std::uint64_t pages = (size + page_alignment - 1) / page_alignment;
-  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
-      std::max<std::uint64_t>(pages, 1) * page_alignment, shortest_slice));
+// Files of a batch that gave the same bytes so far are hashed once for all
+// (copies, mostly): while some are, a reader takes in more files, at slices
+// down to half the shortest, since the hashing that saves far outweighs the
+// reads it adds.
+constexpr std::size_t shortest_slice_alike = shortest_slice / 2;
+
+std::uint32_t lanes_for(std::size_t slice, std::size_t side_by_side) {
   return static_cast<std::uint32_t>(std::clamp<std::size_t>(
-      read_buffer_size / most_readers / wanted, 1, side_by_side));
+      read_buffer_size / most_readers / slice, 1, side_by_side));
 }
 
-// Adds the batches of one size group, at most most_lanes_for jobs each.
+std::size_t slice_for(std::uint64_t size) {
+  const std::uint64_t pages = (size + page_alignment - 1) / page_alignment;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(pages, 1) * page_alignment, shortest_slice));
+}
+
+std::uint32_t batch_files_for(std::uint64_t size, std::size_t side_by_side) {
+  return lanes_for(slice_for(size), side_by_side);
+}
+
+std::uint32_t most_lanes_for(std::uint64_t size, std::size_t side_by_side) {
+  const std::size_t slice = slice_for(size);
+  return lanes_for(slice < shortest_slice ? slice : shortest_slice_alike,
+                   side_by_side);
+}
+
+// Adds the batches of one size group, at most batch_files_for jobs each.
 void add_batches(const file_list& files, std::size_t side_by_side, batch group,
                  content_plan* plan) {
-  const std::uint32_t most_lanes =
-      most_lanes_for(files[plan->order[group.first]].state.size, side_by_side);
+  const std::uint64_t size = files[plan->order[group.first]].state.size;
+  const std::uint32_t files_each = batch_files_for(size, side_by_side);
+  const std::uint32_t most_lanes = most_lanes_for(size, side_by_side);
   for (std::uint32_t at = group.first; at < group.end;) {
-    const std::uint32_t end = std::min(group.end, at + most_lanes);
+    const std::uint32_t end = std::min(group.end, at + files_each);
     plan->batches.push_back({at, end, most_lanes});
     at = end;
   }
@@ -80,7 +100,7 @@ static_assert(read_buffer_size / most_readers >=
 bool orders_by_first_bytes(std::uint64_t size, std::size_t group_size,
                            std::size_t side_by_side) {
   return size >= exclude_writers_from &&
-         group_size > most_lanes_for(size, side_by_side);
+         group_size > batch_files_for(size, side_by_side);
 }
 
 content_plan plan_content(const file_list& files, std::size_t side_by_side,

@@ -20,7 +20,9 @@ constexpr std::size_t most_side_by_side = 256;
 struct batch {
   std::uint32_t first = 0;
   std::uint32_t end = 0;
-  /// Most files read side by side while this batch's files are.
+  /// Most files read side by side while this batch's files are; more than
+  /// the batch has only while files that gave the same bytes so far are
+  /// hashed as one.
   std::uint32_t most_lanes = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,8 +26,15 @@ struct lane {
   /// Other writers kept out since the open; empty for a small file or
   /// where the system gives no exclusion.
   exclusion_handle excluded;
-  /// Excluded files of its batch in one group are equal so far.
+  /// Files of its batch in one group have given the same bytes so far.
   std::uint32_t group = 0;
+  /// The lane whose digest state this one takes after the round: the first
+  /// of its group, which alone hashes the bytes they all gave. Set for each
+  /// round.
+  std::size_t hashed_by = 0;
+  /// It hashes its own slices: it is the first of its group, or has not
+  /// been compared yet.
+  bool hashes_own = true;
 };
 
 // One reader with its own files, lanes and buffer. The buffer is declared
@@ -88,9 +96,18 @@ void open_batch(reader_state* state, batch opening) {
     start_job(state, shared.plan.order[at], opened[at - opening.first], group);
 }
 
+// Lanes that hash their own slices: the first of each group, and those not
+// yet compared.
+std::size_t hashing_lanes(const reader_state& state) {
+  return static_cast<std::size_t>(
+      std::count_if(state.lanes.begin(), state.lanes.end(),
+                    [](const lane& lane) { return lane.hashes_own; }));
+}
+
 // The next batch for this reader, if it should take one now: whole batches
-// join while too few files are being read to keep every lane of the engine
-// busy, as long as no batch being read gets shorter slices than it allows.
+// join while too few files hash their own slices to keep every lane of the
+// engine busy, as long as no batch being read gets shorter slices than it
+// allows.
 std::optional<batch> take_batch(reader_state* state) {
   shared_reading& shared = *state->shared;
   const std::lock_guard<std::mutex> lock(shared.admitting);
@@ -99,7 +116,7 @@ std::optional<batch> take_batch(reader_state* state) {
   if (state->lanes.empty()) state->most_lanes = next.most_lanes;
   const std::uint32_t most_lanes = std::min(state->most_lanes, next.most_lanes);
   if (!state->lanes.empty() &&
-      (state->lanes.size() >= sha1_lane_count() ||
+      (hashing_lanes(*state) >= sha1_lane_count() ||
        state->lanes.size() + (next.end - next.first) > most_lanes))
     return std::nullopt;
   state->most_lanes = most_lanes;
@@ -132,12 +149,13 @@ void read_round(reader_state* state) {
     state->lanes[i].read = reads[i];
 }
 
-// The excluded files of one batch are compared slice by slice as they are
-// read, in step. A file whose read failed is no longer compared: it leaves
-// the run.
-bool compared(const lane& lane) { return lane.excluded && !lane.read.failed; }
+// The files of one batch are compared slice by slice as they are read, in
+// step: the first of each group hashes for all of them, and those kept
+// out of other writers' reach may be proved copies by it. A file whose read
+// failed is no longer compared: it leaves the run.
+bool compared(const lane& lane) { return !lane.read.failed; }
 
-void compare_round(reader_state* state) {
+void split_by_slices(reader_state* state) {
   std::vector<slice_read> reads;
   for (const lane& lane : state->lanes)
     if (compared(lane))
@@ -158,6 +176,20 @@ void compare_round(reader_state* state) {
   }
 }
 
+// Every file of a group has hashed the same bytes before this round, so its
+// digest state is its first file's, which alone needs to hash this round's.
+void compare_round(reader_state* state) {
+  split_by_slices(state);
+  std::unordered_map<std::uint32_t, std::size_t> first_of_group;
+  for (std::size_t i = 0; i < state->lanes.size(); ++i) {
+    lane& lane = state->lanes[i];
+    lane.hashed_by = i;
+    if (compared(lane))
+      lane.hashed_by = first_of_group.emplace(lane.group, i).first->second;
+    lane.hashes_own = lane.hashed_by == i;
+  }
+}
+
 // The part of a round's slices hashed at a time, by every lane together.
 constexpr std::size_t cache_step = 32768;
 
@@ -166,7 +198,7 @@ void hash_step(reader_state* state, std::size_t offset) {
   sha1_lane_input inputs[sha1_max_lanes];
   std::size_t count = 0;
   for (lane& lane : state->lanes) {
-    if (lane.read.count <= offset) continue;
+    if (lane.read.count <= offset || !lane.hashes_own) continue;
     const std::size_t length = std::min(cache_step, lane.read.count - offset);
     inputs[count++] = {&lane.context, lane.slice + offset, length};
     if (count == width) {
@@ -183,6 +215,8 @@ void hash_round(reader_state* state) {
     longest = std::max(longest, lane.read.count);
   for (std::size_t offset = 0; offset < longest; offset += cache_step)
     hash_step(state, offset);
+  for (lane& lane : state->lanes)
+    if (!lane.hashes_own) lane.context = state->lanes[lane.hashed_by].context;
 }
 
 void end_lane(reader_state* state, lane* lane) {
@@ -222,11 +256,11 @@ void end_files(reader_state* state) {
   // Groups of more than one file that all end now: the others have split off.
   std::map<std::uint32_t, std::size_t> ending;
   for (const lane& lane : state->lanes)
-    if (lane.read.end && compared(lane)) ++ending[lane.group];
+    if (lane.read.end && lane.excluded && compared(lane)) ++ending[lane.group];
   for (lane& lane : state->lanes) {
     if (!lane.read.end) continue;
     end_lane(state, &lane);
-    if (compared(lane) && ending[lane.group] > 1 &&
+    if (lane.excluded && compared(lane) && ending[lane.group] > 1 &&
         hold_for_erasing(state, &lane))
       continue;
     lane.excluded.reset();  // Given up before the file closes.
