@@ -178,13 +178,13 @@ std::vector<std::uint64_t> first_bytes_of(const directory* held,
                                           std::size_t side_by_side) {
   std::unordered_map<std::uint64_t, std::size_t> group_sizes;
   for (const file_record& record : files)
-    if (record.state.size >= exclude_writers_from)
+    if (record.state.size >= compare_as_read_from)
       ++group_sizes[record.state.size];
   std::vector<std::uint64_t> keys;
   page_buffer page;
   for (std::size_t place = 0; place < files.size(); ++place) {
     const std::uint64_t size = files[place].state.size;
-    if (size < exclude_writers_from ||
+    if (size < compare_as_read_from ||
         !orders_by_first_bytes(size, group_sizes[size], side_by_side))
       continue;
     if (keys.empty()) {

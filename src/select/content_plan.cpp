@@ -99,7 +99,7 @@ static_assert(read_buffer_size / most_readers >=
 
 bool orders_by_first_bytes(std::uint64_t size, std::size_t group_size,
                            std::size_t side_by_side) {
-  return size >= exclude_writers_from &&
+  return size >= compare_as_read_from &&
          group_size > batch_files_for(size, side_by_side);
 }
 

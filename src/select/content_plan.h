@@ -56,11 +56,12 @@ bool orders_by_first_bytes(std::uint64_t size, std::size_t group_size,
 /// run leaves, so that no file fails to open for want of one.
 std::size_t side_by_side_allowed(std::size_t descriptor_limit);
 
-/// Files from this size on are read with every other writer kept out, where
-/// the system can, so that the pass's reading alone proves a copy: below
-/// it, taking and giving up the exclusion costs more than reading a copy
-/// and its keeper again before the deletion.
-constexpr std::uint64_t exclude_writers_from = 262144;
+/// Files from this size on are compared as they are read, and read with
+/// every other writer kept out, where the system can, so that the pass's
+/// reading alone proves a copy: below it, taking and giving up the
+/// exclusion costs more than reading a copy and its keeper again before the
+/// deletion.
+constexpr std::uint64_t compare_as_read_from = 262144;
 
 /// Files the pass may keep open for the erase phase when the process may
 /// hold `descriptor_limit` descriptors, beside its readers' and the proof's.

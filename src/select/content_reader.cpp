@@ -35,6 +35,7 @@ struct lane {
   /// It hashes its own slices: it is the first of its group, or has not
   /// been compared yet.
   bool hashes_own = true;
+  bool compared_as_read = false;
 };
 
 // One reader with its own files, lanes and buffer. The buffer is declared
@@ -70,7 +71,8 @@ void start_job(reader_state* state, std::size_t job,
   added.group = group;
   // Before the first byte is read: what is compared must be what is there
   // at the deletion.
-  if (record.state.size >= exclude_writers_from) {
+  added.compared_as_read = record.state.size >= compare_as_read_from;
+  if (added.compared_as_read) {
     exclusion_attempt attempt =
         exclude_writers(state->reader.get(), opened->number);
     added.excluded = std::move(attempt.held);
@@ -149,11 +151,15 @@ void read_round(reader_state* state) {
     state->lanes[i].read = reads[i];
 }
 
-// The files of one batch are compared slice by slice as they are read, in
-// step: the first of each group hashes for all of them, and those kept
-// out of other writers' reach may be proved copies by it. A file whose read
-// failed is no longer compared: it leaves the run.
-bool compared(const lane& lane) { return !lane.read.failed; }
+// The large files of one batch are compared slice by slice as they are
+// read, in step: the first of each group hashes for all of them, and those
+// kept out of other writers' reach may be proved copies by it. Small files
+// are not: comparing each with every other of its size would cost more
+// than the hashing of the few copies among them. A file whose read failed
+// is no longer compared: it leaves the run.
+bool compared(const lane& lane) {
+  return lane.compared_as_read && !lane.read.failed;
+}
 
 void split_by_slices(reader_state* state) {
   std::vector<slice_read> reads;
