@@ -13,7 +13,9 @@ struct writer_exclusion_closer {
   void operator()(writer_exclusion* exclusion) const;
 };
 /// An exclusion of writers from one open file; given up when released. The
-/// file must stay open as long as it lives.
+/// file must stay open as long as it lives. On Linux the lease itself ends
+/// when the file closes, which follows soon: a writer that comes first has
+/// it given up at once, as after any break.
 using exclusion_handle =
     std::unique_ptr<writer_exclusion, writer_exclusion_closer>;
 
