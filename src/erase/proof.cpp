@@ -10,7 +10,11 @@
 #include <utility>
 
 #include "console/console.h"
+#include "platform/deletion.h"
+#include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "select/two_threads.h"
 
 namespace {

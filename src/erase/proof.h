@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "platform/directory.h"
 #include "platform/page_buffer.h"
 #include "scan/scan.h"
 #include "select/held_reads.h"

@@ -1,12 +1,26 @@
+// The held directory on Windows, and the files of it opened for reading or
+// held for a deletion (directory.h, open_file.h, deletion.h) in one file:
+// all three reach a file by the one checked way of opening its name
+// (open_name) and describe it by the one query of a handle
+// (state_of_handle).
 #include "platform/directory.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include <boost/filesystem.hpp>
 
-#include "platform/directory_win32.h"
+#include "platform/deletion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
+#include "platform/open_file_win32.h"
 #include "platform/win32_path_rules.h"
 
 namespace fs = boost::filesystem;

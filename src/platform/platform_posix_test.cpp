@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/deletion.h"
 #include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/platform.h"
 
 namespace {

@@ -8,7 +8,10 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/deletion.h"
 #include "platform/directory.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/platform.h"
 
 namespace fs = boost::filesystem;

@@ -13,6 +13,8 @@
 
 #include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 
 struct batch_reader;
 struct batch_reader_closer {

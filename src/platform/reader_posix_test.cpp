@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/reader.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/open_file.h"
 
 /// One such file. Its exclusion is released before the file closes.
 struct held_read {
