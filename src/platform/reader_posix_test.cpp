@@ -13,6 +13,7 @@
 #include "platform/file_state.h"
 #include "platform/open_file.h"
 #include "platform/reader.h"
+#include "platform/reader_seams.h"
 
 namespace {
 
