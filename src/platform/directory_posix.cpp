@@ -1,5 +1,5 @@
 // The held directory on POSIX: its descriptor, its listing, and the entries
-// a deletion rests on. A held entry is nothing but its name in the held
+// a deletion rests on. A claimed entry is nothing but its name in the held
 // directory here (deletion.h), so it lives beside the directory's other
 // operations by name; the states of entries are file_state_posix.cpp.
 #include "platform/directory.h"
@@ -21,7 +21,7 @@
 #include "platform/directory_posix.h"
 #include "platform/file_state.h"
 
-struct held_file {
+struct claimed_file {
   const directory* parent = nullptr;
   std::string entry;
 };
@@ -51,7 +51,7 @@ void directory_closer::operator()(directory* held) const {
   delete held;
 }
 
-void held_file_closer::operator()(held_file* file) const { delete file; }
+void claimed_file_closer::operator()(claimed_file* file) const { delete file; }
 
 directory_handle open_directory(const std::string& name) {
   // O_PATH: a directory that may be searched but not listed still serves
@@ -86,19 +86,19 @@ void list_entries(const directory& held,
   if (errno != 0) throw system_failure("readdir");
 }
 
-hold_result hold_entry(const directory& held, const char* entry, hold_purpose,
-                       held_handle* result) {
-  // Only the name can be held: unlinkat deletes by name, so every check asks
+claim_result claim_entry(const directory& held, const char* entry,
+                         claim_purpose, claimed_handle* result) {
+  // Only the name can be claimed: unlinkat deletes by name, so every check asks
   // the name again rather than a descriptor opened earlier.
-  result->reset(new held_file{&held, entry});
-  return hold_result::held;
+  result->reset(new claimed_file{&held, entry});
+  return claim_result::claimed;
 }
 
-std::optional<file_state> state_of(const held_file& file) {
+std::optional<file_state> state_of(const claimed_file& file) {
   return inspect_entry(*file.parent, file.entry.c_str());
 }
 
-void delete_held(held_file* file) {
+void delete_claimed(claimed_file* file) {
   // Flags 0: a directory put in the file's place is refused, never removed.
   if (unlinkat(file->parent->fd, file->entry.c_str(), 0) == 0) return;
   // Gone in the instant since its check: nothing of it is lost.
