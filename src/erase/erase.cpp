@@ -7,6 +7,8 @@
 
 #include "console/console.h"
 #include "erase/proof.h"
+#include "platform/directory.h"
+#include "platform/file_state.h"
 
 namespace {
 

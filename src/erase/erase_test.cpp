@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
 
 namespace {
 

@@ -10,7 +10,11 @@
 #include <utility>
 
 #include "console/console.h"
+#include "platform/deletion.h"
+#include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "select/two_threads.h"
 
 namespace {
@@ -41,8 +45,8 @@ std::system_error refused(const std::string& name) {
                            name);
 }
 
-verdict why_not_held(const scanned_directory& scanned,
-                     const file_record& keeper, const held_file& mine) {
+verdict why_not_claimed(const scanned_directory& scanned,
+                        const file_record& keeper, const claimed_file& mine) {
   const std::optional<file_state> kept =
       inspect_entry(*scanned.held, keeper.entry);
   const std::optional<file_state> marked = state_of(mine);
@@ -207,8 +211,8 @@ bool proved_in_pass(const file_record& marked, const file_record& keeper,
 // The keeper first, the marked file last: after its check comes only its
 // deletion. The checks come after the comparison, so that a name given to
 // another file while the two were read is seen.
-verdict check_states(const file_record& marked, const held_file& mine,
-                     const file_record& keeper, const held_file& kept) {
+verdict check_states(const file_record& marked, const claimed_file& mine,
+                     const file_record& keeper, const claimed_file& kept) {
   const std::optional<file_state> kept_now = state_of(kept);
   if (!still_as_recorded(keeper, kept_now)) return verdict::keeper_changed;
   const std::optional<file_state> mine_now = state_of(mine);
@@ -228,15 +232,15 @@ verdict prove_and_erase(const scanned_directory& scanned,
                         held_reads* pass) {
   const std::string name = full_name_of(scanned, marked.entry);
   announce(name);
-  held_handle mine;
-  const hold_result hold =
-      hold_entry(*scanned.held, marked.entry, hold_purpose::deleting, &mine);
-  if (hold == hold_result::refused) throw refused(name);
-  if (hold == hold_result::gone) return verdict::changed;
-  held_handle kept;
-  if (hold_entry(*scanned.held, keeper.entry, hold_purpose::keeping, &kept) !=
-      hold_result::held)
-    return why_not_held(scanned, keeper, *mine);
+  claimed_handle mine;
+  const claim_result claim =
+      claim_entry(*scanned.held, marked.entry, claim_purpose::deleting, &mine);
+  if (claim == claim_result::refused) throw refused(name);
+  if (claim == claim_result::gone) return verdict::changed;
+  claimed_handle kept;
+  if (claim_entry(*scanned.held, keeper.entry, claim_purpose::keeping, &kept) !=
+      claim_result::claimed)
+    return why_not_claimed(scanned, keeper, *mine);
   read_pair read;
   if (mode == run_mode::content_mode &&
       !proved_in_pass(marked, keeper, pass, &read)) {
@@ -249,6 +253,6 @@ verdict prove_and_erase(const scanned_directory& scanned,
   if (excluded != verdict::copy) return excluded;
   const verdict states = check_states(marked, *mine, keeper, *kept);
   if (states != verdict::copy) return states;
-  delete_held(mine.get());
+  delete_claimed(mine.get());
   return verdict::copy;
 }

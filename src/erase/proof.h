@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "platform/directory.h"
 #include "platform/page_buffer.h"
 #include "scan/scan.h"
 #include "select/held_reads.h"
@@ -34,7 +33,7 @@ struct compare_buffer {
 
 /// Announces the marked record `marked` with its "Erasing : " line, then
 /// proves it a copy of `keeper` and, if it is, deletes it with nothing in
-/// between: holds both files; in content_mode keeps other writers out of
+/// between: claims both files; in content_mode keeps other writers out of
 /// both where the system can (a file another program has open for writing
 /// stays), reads both again, from the file system rather than from pages
 /// cached earlier where those may be stale, and compares them byte for byte
@@ -46,7 +45,7 @@ struct compare_buffer {
 /// pass with writers kept out all along and found equal, that reading is
 /// the proof and neither is read again. Returns verdict::copy when the file was
 /// deleted, else why it stays. Throws std::system_error when the marked file
-/// cannot be held (another program has it open, on Windows) or the system
+/// cannot be claimed (another program has it open, on Windows) or the system
 /// refuses its deletion; its "Erasing : " line is then the last line written.
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
+#include "platform/file_state.h"
 
 namespace {
 

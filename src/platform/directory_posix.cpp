@@ -1,3 +1,7 @@
+// The held directory on POSIX: its descriptor, its listing, and the entries
+// a deletion rests on. A claimed entry is nothing but its name in the held
+// directory here (deletion.h), so it lives beside the directory's other
+// operations by name; the states of entries are file_state_posix.cpp.
 #include "platform/directory.h"
 
 #include <dirent.h>
@@ -5,28 +9,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <system_error>
 
+#include "platform/deletion.h"
 #include "platform/directory_posix.h"
-#include "platform/file_system_posix.h"
+#include "platform/file_state.h"
 
-struct open_file {
-  int fd = -1;
-  std::optional<file_state> state;
-};
-
-struct held_file {
+struct claimed_file {
   const directory* parent = nullptr;
   std::string entry;
 };
 
 namespace {
-
-// Files from this size on are read with a larger read-ahead.
-constexpr std::uint64_t sequential_size = 1048576;
 
 std::system_error system_failure(const char* what) {
   return std::system_error(errno, std::generic_category(), what);
@@ -46,28 +46,12 @@ bool is_dot_or_dot_dot(const char* name) {
 
 }  // namespace
 
-bool refused_noatime(int error) { return error == EPERM; }
-
-void throw_if_out_of_descriptors(int error) {
-  if (error == EMFILE || error == ENFILE)
-    throw std::system_error(error, std::generic_category(), "openat");
-}
-
-void advise_sequential(int fd, std::uint64_t size) {
-  if (size >= sequential_size) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-}
-
 void directory_closer::operator()(directory* held) const {
   if (held->fd >= 0) close(held->fd);
   delete held;
 }
 
-void open_file_closer::operator()(open_file* file) const {
-  if (file->fd >= 0) close(file->fd);
-  delete file;
-}
-
-void held_file_closer::operator()(held_file* file) const { delete file; }
+void claimed_file_closer::operator()(claimed_file* file) const { delete file; }
 
 directory_handle open_directory(const std::string& name) {
   // O_PATH: a directory that may be searched but not listed still serves
@@ -102,105 +86,19 @@ void list_entries(const directory& held,
   if (errno != 0) throw system_failure("readdir");
 }
 
-open_file_handle open_entry(const directory& held, const char* entry) {
-  int fd = openat(held.fd, entry, read_open_flags);
-  if (fd < 0 && refused_noatime(errno))
-    fd = openat(held.fd, entry, reopen_flags);
-  if (fd < 0) {
-    throw_if_out_of_descriptors(errno);
-    return nullptr;
-  }
-  open_file_handle file(new open_file{fd, std::nullopt});
-  file->state = state_of_descriptor(fd);
-  if (!file->state) return nullptr;
-  advise_sequential(fd, file->state->size);
-  return file;
-}
-
-std::optional<file_state> state_of(const open_file& file) { return file.state; }
-
-int descriptor_of(const open_file& file) { return file.fd; }
-
-open_file_handle adopt_descriptor(int fd,
-                                  const std::optional<file_state>& state) {
-  return open_file_handle(new open_file{fd, state});
-}
-
-namespace {
-
-std::optional<std::uint64_t> volume_of(const open_file& file) {
-  if (!file.state || !file.state->has_identity) return std::nullopt;
-  return file.state->identity.volume;
-}
-
-}  // namespace
-
-void read_afresh(const open_file& file) {
-  // Dropping the file's clean pages makes the next reads ask the file system
-  // (a FUSE daemon, a server) again; on FUSE it drops what kernel_cache kept.
-  if (!writes_pass_this_kernel(file.fd, volume_of(file)))
-    posix_fadvise(file.fd, 0, 0, POSIX_FADV_DONTNEED);
-}
-
-read_result read_from(open_file* file, unsigned char* buffer,
-                      std::size_t size) {
-  read_result read;
-  while (read.count < size) {
-    const ssize_t got =
-        ::read(file->fd, buffer + read.count, size - read.count);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      read.end = read.failed = true;
-      break;
-    }
-    if (got == 0) {
-      read.end = true;
-      break;
-    }
-    read.count += static_cast<std::size_t>(got);
-  }
-  return read;
-}
-
-void read_on_at(int fd, std::uint64_t offset, unsigned char* buffer,
-                std::size_t size, read_result* read) {
-  while (read->count < size) {
-    const std::uint64_t at = offset + read->count;
-    const ssize_t got = pread(fd, buffer + read->count, size - read->count,
-                              static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      read->end = read->failed = true;
-      return;
-    }
-    if (got == 0) {
-      read->end = true;
-      return;
-    }
-    read->count += static_cast<std::size_t>(got);
-  }
-}
-
-read_result read_at(const open_file& file, std::uint64_t offset,
-                    unsigned char* buffer, std::size_t size) {
-  read_result read;
-  read_on_at(file.fd, offset, buffer, size, &read);
-  return read;
-}
-
-hold_result hold_entry(const directory& held, const char* entry, hold_purpose,
-                       held_handle* result) {
-  // Only the name can be held: unlinkat deletes by name, so every check asks
+claim_result claim_entry(const directory& held, const char* entry,
+                         claim_purpose, claimed_handle* result) {
+  // Only the name can be claimed: unlinkat deletes by name, so every check asks
   // the name again rather than a descriptor opened earlier.
-  result->reset(new held_file{&held, entry});
-  return hold_result::held;
+  result->reset(new claimed_file{&held, entry});
+  return claim_result::claimed;
 }
 
-std::optional<file_state> state_of(const held_file& file) {
+std::optional<file_state> state_of(const claimed_file& file) {
   return inspect_entry(*file.parent, file.entry.c_str());
 }
 
-void delete_held(held_file* file) {
+void delete_claimed(claimed_file* file) {
   // Flags 0: a directory put in the file's place is refused, never removed.
   if (unlinkat(file->parent->fd, file->entry.c_str(), 0) == 0) return;
   // Gone in the instant since its check: nothing of it is lost.

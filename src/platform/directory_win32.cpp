@@ -1,12 +1,26 @@
+// The held directory on Windows, and the files of it opened for reading or
+// claimed for a deletion (directory.h, open_file.h, deletion.h) in one file:
+// all three reach a file by the one checked way of opening its name
+// (open_name) and describe it by the one query of a handle
+// (state_of_handle).
 #include "platform/directory.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include <boost/filesystem.hpp>
 
-#include "platform/directory_win32.h"
+#include "platform/deletion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
+#include "platform/open_file_win32.h"
 #include "platform/win32_path_rules.h"
 
 namespace fs = boost::filesystem;
@@ -21,7 +35,7 @@ struct open_file {
   std::optional<file_state> state;
 };
 
-struct held_file {
+struct claimed_file {
   HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
@@ -110,7 +124,7 @@ void open_file_closer::operator()(open_file* file) const {
   delete file;
 }
 
-void held_file_closer::operator()(held_file* file) const {
+void claimed_file_closer::operator()(claimed_file* file) const {
   if (file->handle != INVALID_HANDLE_VALUE) CloseHandle(file->handle);
   delete file;
 }
@@ -160,7 +174,7 @@ std::optional<file_state> query_entry(const directory& held,
 std::optional<file_state> inspect_entry(const directory& held,
                                         const char* entry) {
   // Attributes only: such an open never conflicts with another program's,
-  // nor with a file this program holds.
+  // nor with a file this program has claimed.
   const HANDLE handle =
       open_name(held, entry, FILE_READ_ATTRIBUTES,
                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
@@ -241,32 +255,32 @@ read_result read_at(const open_file& file, std::uint64_t offset,
   return read;
 }
 
-hold_result hold_entry(const directory& held, const char* entry,
-                       hold_purpose purpose, held_handle* result) {
+claim_result claim_entry(const directory& held, const char* entry,
+                         claim_purpose purpose, claimed_handle* result) {
   // Sharing reading only: no other program can write, rename or delete the
   // file between its check and the deletion. The system enforces a handle's
-  // sharing only when it may read, write or delete, so a kept file is held
+  // sharing only when it may read, write or delete, so a kept file is claimed
   // with the right to read it.
   const DWORD access =
-      (purpose == hold_purpose::deleting ? DELETE : FILE_READ_DATA) |
+      (purpose == claim_purpose::deleting ? DELETE : FILE_READ_DATA) |
       FILE_READ_ATTRIBUTES | SYNCHRONIZE;
   const HANDLE handle = open_name(held, entry, access, FILE_SHARE_READ, 0);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
                    error == ERROR_INVALID_NAME
-               ? hold_result::gone
-               : hold_result::refused;
+               ? claim_result::gone
+               : claim_result::refused;
   }
-  result->reset(new held_file{handle});
-  return hold_result::held;
+  result->reset(new claimed_file{handle});
+  return claim_result::claimed;
 }
 
-std::optional<file_state> state_of(const held_file& file) {
+std::optional<file_state> state_of(const claimed_file& file) {
   return state_of_handle(file.handle);
 }
 
-void delete_held(held_file* file) {
+void delete_claimed(claimed_file* file) {
   FILE_DISPOSITION_INFO disposition = {TRUE};
   if (!SetFileInformationByHandle(file->handle, FileDispositionInfo,
                                   &disposition, sizeof disposition))

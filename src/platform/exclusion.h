@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/directory.h"
+#include "platform/open_file.h"
 
 struct writer_exclusion;
 struct writer_exclusion_closer {

@@ -6,9 +6,10 @@
 #include <atomic>
 #include <cerrno>
 
-#include "platform/directory_posix.h"
 #include "platform/exclusion_posix.h"
 #include "platform/file_system_posix.h"
+#include "platform/open_file.h"
+#include "platform/open_file_posix.h"
 
 struct writer_exclusion {
   int fd = -1;

@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/directory_win32.h"
+#include "platform/open_file.h"
+#include "platform/open_file_win32.h"
 
 struct writer_exclusion {
   HANDLE handle = INVALID_HANDLE_VALUE;

@@ -1,4 +1,6 @@
 // A file's state as the system tells it, by entry name or by descriptor.
+#include "platform/file_state.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,6 +11,7 @@
 
 #include "platform/directory.h"
 #include "platform/directory_posix.h"
+#include "platform/open_file_posix.h"
 
 namespace {
 

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/deletion.h"
 #include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/platform.h"
 
 namespace {
@@ -141,19 +144,19 @@ TEST(PosixDirectory, WorksThroughTheHeldDirectoryAfterItsNameMoves) {
   ASSERT_EQ(0, rename(dir.path.c_str(), (dir.root + "/moved").c_str()));
   ASSERT_EQ(0, symlink("other", dir.path.c_str()));
 
-  held_handle file;
-  ASSERT_EQ(hold_result::held,
-            hold_entry(*held, "a", hold_purpose::deleting, &file));
-  delete_held(file.get());
+  claimed_handle file;
+  ASSERT_EQ(claim_result::claimed,
+            claim_entry(*held, "a", claim_purpose::deleting, &file));
+  delete_claimed(file.get());
   EXPECT_EQ("xyz", read_file(dir.root + "/other/a"));
   EXPECT_FALSE(query_entry(*held, "a"));
 
   // A directory put in a file's place is never removed.
   ASSERT_EQ(0, mkdir((dir.root + "/moved/e").c_str(), 0700));
-  ASSERT_EQ(hold_result::held,
-            hold_entry(*held, "e", hold_purpose::deleting, &file));
+  ASSERT_EQ(claim_result::claimed,
+            claim_entry(*held, "e", claim_purpose::deleting, &file));
   EXPECT_FALSE(state_of(*file));
-  EXPECT_THROW(delete_held(file.get()), std::system_error);
+  EXPECT_THROW(delete_claimed(file.get()), std::system_error);
 }
 
 TEST(PosixExclusion, RefusesAFileOpenForWritingAndLetsALaterWriterInAtOnce) {

@@ -8,7 +8,10 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/deletion.h"
 #include "platform/directory.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/platform.h"
 
 namespace fs = boost::filesystem;
@@ -78,7 +81,7 @@ TEST(Win32Directory, GivesStatesOfRegularFilesOnly) {
   EXPECT_FALSE(full->identity == inspect_entry(*held, "newer.txt")->identity);
 }
 
-TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {
+TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheClaimedHandle) {
   scratch_dir dir;
   dir.file("a.txt", "abc", 1000000000);
   const directory_handle held = open_directory(dir.name());
@@ -86,15 +89,15 @@ TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {
   // Held without sharing deletion: the directory keeps its name.
   EXPECT_FALSE(MoveFileA(dir.name().c_str(), (dir.name() + "x").c_str()));
 
-  // A file held for deleting or for keeping: no other program may write,
-  // rename or delete it while it is held, but the program may read it.
+  // A file claimed for deleting or for keeping: no other program may write,
+  // rename or delete it while it is claimed, but the program may read it.
   dir.file("kept.txt", "abc", 1000000000);
-  held_handle file;
-  held_handle kept;
-  ASSERT_EQ(hold_result::held,
-            hold_entry(*held, "a.txt", hold_purpose::deleting, &file));
-  ASSERT_EQ(hold_result::held,
-            hold_entry(*held, "kept.txt", hold_purpose::keeping, &kept));
+  claimed_handle file;
+  claimed_handle kept;
+  ASSERT_EQ(claim_result::claimed,
+            claim_entry(*held, "a.txt", claim_purpose::deleting, &file));
+  ASSERT_EQ(claim_result::claimed,
+            claim_entry(*held, "kept.txt", claim_purpose::keeping, &kept));
   for (const char* name : {"a.txt", "kept.txt"}) {
     const std::string path = dir.name() + "\\" + name;
     EXPECT_EQ(
@@ -106,11 +109,11 @@ TEST(Win32Directory, HoldsTheDirectoryAndDeletesThroughTheHeldHandle) {
     EXPECT_FALSE(MoveFileA(path.c_str(), (path + "x").c_str())) << name;
     EXPECT_TRUE(open_entry(*held, name)) << name;
   }
-  delete_held(file.get());
+  delete_claimed(file.get());
   file.reset();
   EXPECT_FALSE(fs::exists(dir.path / "a.txt"));
-  EXPECT_EQ(hold_result::gone,
-            hold_entry(*held, "a.txt", hold_purpose::deleting, &file));
+  EXPECT_EQ(claim_result::gone,
+            claim_entry(*held, "a.txt", claim_purpose::deleting, &file));
 }
 
 TEST(Win32ResolveDirectory, DropsTheFinalSeparatorAndWritesBackslashes) {

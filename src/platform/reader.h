@@ -13,6 +13,8 @@
 
 #include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 
 struct batch_reader;
 struct batch_reader_closer {
@@ -26,16 +28,6 @@ using batch_reader_handle = std::unique_ptr<batch_reader, batch_reader_closer>;
 /// plain calls where it does not (the batched interface is missing, disabled
 /// or refused).
 batch_reader_handle make_reader(const directory& held);
-
-/// A reader that uses plain calls only.
-batch_reader_handle make_plain_reader(const directory& held);
-
-/// A reader that batches the calls; null when the system cannot (always on
-/// Windows).
-batch_reader_handle make_batching_reader(const directory& held);
-
-/// True when `reader` batches its calls.
-bool batches_calls(const batch_reader& reader);
 
 /// A file a reader opened: its number with that reader, and its state taken
 /// right after it was opened, as state_of gives it for open_entry's files.

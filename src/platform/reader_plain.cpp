@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "platform/file_state.h"
+#include "platform/open_file.h"
+
 namespace {
 
 std::optional<opened_file> plain_open(plain_files* files, const char* entry) {

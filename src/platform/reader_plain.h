@@ -9,6 +9,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_table.h"
+#include "platform/open_file.h"
 #include "platform/reader.h"
 
 /// Files opened by plain calls, by their number with the reader.

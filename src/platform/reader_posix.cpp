@@ -5,6 +5,7 @@
 
 #include "platform/reader_plain.h"
 #include "platform/reader_ring.h"
+#include "platform/reader_seams.h"
 
 // Reads by the ring where it can be set up, else by plain calls; which of
 // the two is decided once, when the reader is made.

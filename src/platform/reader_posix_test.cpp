@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/reader.h"
+#include "platform/reader_seams.h"
 
 namespace {
 

@@ -13,9 +13,13 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/directory.h"
 #include "platform/directory_posix.h"
 #include "platform/exclusion_posix.h"
+#include "platform/file_state.h"
 #include "platform/file_table.h"
+#include "platform/open_file.h"
+#include "platform/open_file_posix.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/exclusion.h"
+#include "platform/open_file.h"
 #include "platform/reader.h"
 
 struct ring_files;

@@ -1,6 +1,7 @@
 #include "platform/reader.h"
 
 #include "platform/reader_plain.h"
+#include "platform/reader_seams.h"
 
 // Windows has no batched interface this program uses: every call is plain.
 struct batch_reader {

@@ -6,6 +6,7 @@
 #include <boost/filesystem.hpp>
 
 #include "console/console.h"
+#include "platform/directory.h"
 #include "platform/platform.h"
 
 namespace fs = boost::filesystem;

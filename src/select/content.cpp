@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "console/console.h"
+#include "platform/directory.h"
+#include "platform/open_file.h"
 #include "platform/page_buffer.h"
 #include "platform/platform.h"
 #include "select/content_reader.h"

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_state.h"
+#include "platform/open_file.h"
 #include "platform/page_buffer.h"
 #include "platform/reader.h"
 #include "select/equal_slices.h"

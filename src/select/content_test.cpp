@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "platform/directory.h"
 
 TEST(ContentPass, MarksByDigestAcrossBatches) {
   // Two files with one digest but other bytes, and a copy of the first: the

@@ -1,13 +1,16 @@
 // Files the content pass keeps open for the erase phase: read with every
 // other writer kept out from before their first byte, and found equal to
-// others as they were read.
+// others as they were read. Held means kept open, here as for the held
+// directory; what keeps each file's bytes as they were read is the exclusion
+// it carries (exclusion.h), and what its deletion goes through is a claim
+// (deletion.h).
 #pragma once
 
 #include <cstdint>
 #include <unordered_map>
 
-#include "platform/directory.h"
 #include "platform/exclusion.h"
+#include "platform/open_file.h"
 
 /// One such file. Its exclusion is released before the file closes.
 struct held_read {

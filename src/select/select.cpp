@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directory.h"
+#include "platform/file_state.h"
 #include "select/two_threads.h"
 
 // A million files take about a hundred times their number in bytes; the

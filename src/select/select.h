@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/file_state.h"
 #include "scan/entry_names.h"
 #include "sha1/sha1.h"
 

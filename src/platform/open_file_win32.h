@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "platform/directory.h"
+#include "platform/open_file.h"
 
 /// The handle of an open file.
 HANDLE handle_of(const open_file& file);

@@ -1,5 +1,5 @@
-// The parts of directory.h that are the same on every system.
-#include "platform/directory.h"
+// The parts of file_state.h that are the same on every system.
+#include "platform/file_state.h"
 
 bool operator==(const file_time& a, const file_time& b) {
   return a.seconds == b.seconds && a.fraction == b.fraction;
