@@ -43,6 +43,8 @@
 //                          DUPSWEEP_FAULT_SHORT_AT bytes
 //   DUPSWEEP_FAULT_WRITER  an entry the shim opens for writing when the
 //                          program starts and keeps open to its end
+//   DUPSWEEP_FAULT_WRITER_MAPS  when set, the writer maps that entry shared
+//                          and writable instead, and closes its descriptor
 //   DUPSWEEP_FAULT_TALLY   a file the shim writes, at the end of the run,
 //                          the count of the program's statx calls and that
 //                          of its pread calls (by which files are read again
@@ -148,8 +150,13 @@ void write_mapped() {
 
 __attribute__((constructor)) void hold_writer_open() {
   const std::string writer = setting("DUPSWEEP_FAULT_WRITER");
-  if (!writer.empty())
-    open((setting("DUPSWEEP_FAULT_DIR") + "/" + writer).c_str(), O_RDWR);
+  if (writer.empty()) return;
+  const int fd =
+      open((setting("DUPSWEEP_FAULT_DIR") + "/" + writer).c_str(), O_RDWR);
+  if (fd < 0 || std::getenv("DUPSWEEP_FAULT_WRITER_MAPS") == nullptr) return;
+  // The mapping outlives the descriptor: the file stays open for writing.
+  mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
 }
 
 long milliseconds_since(const timespec& start) {

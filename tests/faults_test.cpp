@@ -459,20 +459,25 @@ TEST(FaultRun, KeepsFilesChangedWhileTheirStampsStayAsTheyWere) {
 }
 
 TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
-  // A writer that has a file open all along keeps it from being deleted (or
-  // kept in place of a copy). One that opens a file during its deletion, as
+  // A writer that has a file open all along, or mapped shared and writable
+  // with its descriptor closed, keeps it from being deleted (or kept in
+  // place of a copy). One that opens a file during its deletion, as
   // a watcher of the directory may the instant the proof's last read ends,
   // waits for the deletion to end, and not long: a file is never deleted
   // while bytes of it exist that were not compared. Stamps may not show
   // the write (tmpfs moves none for a fresh mapping).
   struct writer_case {
-    std::string writer;  // held open for writing from the start
-    std::string target;  // opened for writing at the unlinkat of `a`
+    std::string writer;   // held open for writing from the start
+    std::string target;   // opened for writing at the unlinkat of `a`
+    bool mapped = false;  // the writer holds a mapping, not a descriptor
   };
-  const writer_case cases[] = {{"a", ""}, {"c", ""}, {"", "a"}, {"", "c"}};
+  const writer_case cases[] = {{"a", "", false}, {"c", "", false},
+                               {"a", "", true},  {"c", "", true},
+                               {"", "a", false}, {"", "c", false}};
   for (const std::string medium : {"", "tmpfs"}) {
     for (const writer_case& test : cases) {
-      SCOPED_TRACE(medium + " writer " + test.writer + " at unlinkat of a " +
+      SCOPED_TRACE(medium + " writer " + test.writer +
+                   (test.mapped ? " mapped" : "") + " at unlinkat of a " +
                    test.target);
       temp_dir dir;
       const mounted_medium mounted(dir, medium);
@@ -507,11 +512,15 @@ TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
         if (name == "a" && test.target == "c") keeper_written = true;
       }
 
+      std::vector<std::string> settings = {
+          "DUPSWEEP_FAULT_WRITER=" + test.writer,
+          "DUPSWEEP_FAULT_REPORT=" + report};
+      if (test.mapped) settings.push_back("DUPSWEEP_FAULT_WRITER_MAPS=1");
+
       const run_result run = run_program(
           {dir.path},
           with_fault(dir, {"unlinkat", 1, "a", "writer", test.target},
-                     {"DUPSWEEP_FAULT_WRITER=" + test.writer,
-                      "DUPSWEEP_FAULT_REPORT=" + report}));
+                     settings));
 
       EXPECT_EQ(working_in(dir, expected),
                 with_reasons_as_not_a_copy(dir, run.out));
