@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <set>
 #include <string>
 #include <vector>
@@ -170,6 +171,49 @@ std::string with_reasons_as_not_a_copy(const temp_dir& dir, std::string out) {
 std::set<std::string> names_in(const temp_dir& dir) {
   const std::vector<std::string> names = sorted_file_names(dir);
   return std::set<std::string>(names.begin(), names.end());
+}
+
+// One file written by tests/watching_writer.cpp: its name in the scanned
+// directory, when the write comes and how it is made.
+struct watched_write {
+  std::string name;
+  std::string trigger;
+  std::string how;
+};
+
+// What the watching writer reported of each of its files, in their order:
+// reads and closes seen, whether it wrote (1), and the file's names when its
+// open for writing returned.
+struct write_report {
+  long reads = 0;
+  long closes = 0;
+  int written = 0;
+  long links_at_open = -1;
+};
+
+// The program started by the watching writer, which writes `writes` and
+// reports to `report`.
+run_options with_watching_writer(const temp_dir& dir, const std::string& report,
+                                 const std::vector<watched_write>& writes) {
+  run_options options;
+  options.prefix = {DUPSWEEP_WATCHING_WRITER, report};
+  for (const watched_write& write : writes)
+    options.prefix.insert(options.prefix.end(), {full_name(dir, write.name),
+                                                 write.trigger, write.how});
+  options.prefix.push_back("--");
+  return options;
+}
+
+std::vector<write_report> read_write_reports(const std::string& report) {
+  std::vector<write_report> reports;
+  std::FILE* file = std::fopen(report.c_str(), "r");
+  if (file == nullptr) return reports;
+  write_report line;
+  while (std::fscanf(file, "%ld %ld %d %ld", &line.reads, &line.closes,
+                     &line.written, &line.links_at_open) == 4)
+    reports.push_back(line);
+  std::fclose(file);
+  return reports;
 }
 
 }  // namespace
@@ -607,6 +651,115 @@ TEST(FaultRun, ProvesLargeCopiesByOneReadingWhileWritersAreKeptOut) {
   EXPECT_EQ(std::set<std::string>{"f" + std::to_string(copies - 1)},
             names_in(dir));
   EXPECT_LT(0, pread_calls);
+}
+
+TEST(FaultRun, KeepsEveryFileWrittenTheMomentItsReadingEnds) {
+  // Another program watches the marked files and writes one the instant
+  // inotify shows the program's last read of it (for a small copy the
+  // reading again before its deletion, for a large one the pass's, which
+  // proves it), or, for a large copy, which nothing reads after that, the
+  // instant its "Erasing : " line comes: through a fresh shared mapping or
+  // by pwrite. A file whose open for writing returned while it still had
+  // its name must stay, with the byte written: a file open for writing is
+  // never deleted. A writer whose open returned only once the file was gone
+  // wrote into a file no longer there, and lost nothing. Runs left alone
+  // count the pass's reads of a large file first: inotify may report two
+  // reads as one, so the fewest seen is taken.
+  constexpr int smalls = 6, larges = 4, runs = 30;
+  std::vector<std::string> names, bytes;
+  for (int i = 0; i < smalls + larges; ++i) {
+    names.push_back((i < smalls ? "s" : "l") + std::to_string(i));
+    // Small copies of a few bytes and of 200,000, which take a while to
+    // read again and compare.
+    const std::size_t size = i >= smalls ? 300000 : i % 2 == 1 ? 200000 : 6;
+    bytes.push_back(std::to_string(i) + std::string(size - 1, 'c'));
+  }
+  for (const std::string medium : {"", "tmpfs", "ext4-128"}) {
+    SCOPED_TRACE(medium);
+    temp_dir dir;
+    const mounted_medium mounted(dir, medium);
+    if (!mounted.skipped.empty()) {
+      std::printf("Skipped %s: %s\n", medium.c_str(), mounted.skipped.c_str());
+      continue;
+    }
+    const std::string report = dir.root + "/report";
+    const auto lay_out = [&] {
+      for (const std::string& name : sorted_file_names(dir))
+        ASSERT_EQ(0, unlink(full_name(dir, name).c_str()));
+      // Stamped now: in whole seconds (ext4-128) a write in the same second
+      // shows in no stamp. The copy kept is the one whose name sorts last.
+      const std::int64_t now = std::time(nullptr);
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        write_file(dir, names[i] + ".a", bytes[i], now);
+        write_file(dir, names[i] + ".b", bytes[i], now);
+      }
+    };
+    std::vector<watched_write> counted;
+    for (const std::string& name : names)
+      counted.push_back({name + ".a", "0", "map"});
+    std::vector<long> reads(names.size(), 0);
+    for (int counting = 0; counting < 3; ++counting) {
+      lay_out();
+      ASSERT_EQ(
+          0, run_program({dir.path}, with_watching_writer(dir, report, counted))
+                 .exit_code);
+      const std::vector<write_report> counts = read_write_reports(report);
+      ASSERT_EQ(names.size(), counts.size());
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        ASSERT_LT(0, counts[i].reads);
+        if (reads[i] == 0 || counts[i].reads < reads[i])
+          reads[i] = counts[i].reads;
+      }
+    }
+
+    int tries = 0, written = 0, before_deletion = 0, lost = 0;
+    for (int round = 0; round < runs; ++round) {
+      std::vector<watched_write> writes;
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t turn = i + round;
+        const std::string trigger = i < smalls ? "reread"
+                                    : turn / 2 % 2 == 0
+                                        ? std::to_string(reads[i])
+                                        : "erasing";
+        writes.push_back(
+            {names[i] + ".a", trigger, turn % 2 == 0 ? "map" : "pwrite"});
+      }
+      lay_out();
+
+      const run_result run =
+          run_program({dir.path}, with_watching_writer(dir, report, writes));
+
+      EXPECT_EQ("", run.err);
+      EXPECT_EQ(0, run.exit_code);
+      const std::vector<write_report> wrote = read_write_reports(report);
+      ASSERT_EQ(names.size(), wrote.size());
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(bytes[i], read_file(full_name(dir, names[i] + ".b")));
+        ++tries;
+        if (wrote[i].written != 1) continue;
+        ++written;
+        if (wrote[i].links_at_open == 0) continue;
+        ++before_deletion;
+        const std::string name = full_name(dir, names[i] + ".a");
+        struct stat st;
+        std::string now = lstat(name.c_str(), &st) == 0 ? read_file(name) : "";
+        const std::size_t at = writes[i].how == "map" ? 0 : bytes[i].size() - 1;
+        if (now.size() != bytes[i].size() || now[at] != 'X') {
+          ++lost;
+          ADD_FAILURE() << name << " lost, written by " << writes[i].how
+                        << " at " << writes[i].trigger;
+        }
+      }
+    }
+    std::printf(
+        "%s: %d tries, %d written, %d of them before the deletion, "
+        "%d files lost\n",
+        medium.empty() ? "test folder" : medium.c_str(), tries, written,
+        before_deletion, lost);
+    EXPECT_EQ(0, lost);
+    EXPECT_LT(tries / 2, written);
+    EXPECT_LT(0, before_deletion);
+  }
 }
 
 TEST(FaultRun, ComparesCopiesAsTheyAreReadInASizeGroupOfManyBatches) {
