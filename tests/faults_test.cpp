@@ -594,9 +594,11 @@ TEST(FaultRun, ProvesLargeCopiesByOneReadingWhileWritersAreKeptOut) {
   // by the pass's reading alone: none is read again (no pread). A writer
   // that opens one after the pass breaks that proof, and the file is kept. With
   // too few descriptors to keep every copy open, the rest are read again, and
-  // every copy is still deleted.
+  // every copy is still deleted. On FUSE (bindfs) no lease keeps out the
+  // daemon's writers, nor those beneath it: every copy is read again after
+  // its "Erasing : " line (the pass reads by pread there too).
   const std::string large(300000, 'L');
-  for (const std::string medium : {"", "tmpfs"}) {
+  for (const std::string medium : {"", "tmpfs", "bindfs"}) {
     SCOPED_TRACE(medium);
     for (const bool written : {false, true}) {
       temp_dir dir;
@@ -615,13 +617,17 @@ TEST(FaultRun, ProvesLargeCopiesByOneReadingWhileWritersAreKeptOut) {
                      {"DUPSWEEP_FAULT_TALLY=" + tally,
                       "DUPSWEEP_FAULT_REPORT=" + dir.root + "/report"}));
 
-      long statx_calls = 0, pread_calls = -1;
-      ASSERT_EQ(2, std::sscanf(read_file(tally).c_str(), "%ld %ld",
-                               &statx_calls, &pread_calls));
+      long statx_calls = 0, pread_calls = -1, later_pread_calls = -1;
+      ASSERT_EQ(3, std::sscanf(read_file(tally).c_str(), "%ld %ld %ld",
+                               &statx_calls, &pread_calls, &later_pread_calls));
       EXPECT_EQ(0, run.exit_code);
       EXPECT_EQ(std::size_t{2}, lines_starting(run.out, "Erasing : "));
       if (!written) {
-        EXPECT_EQ(0, pread_calls);
+        if (medium == "bindfs") {
+          EXPECT_LT(0, later_pread_calls);
+        } else {
+          EXPECT_EQ(0, pread_calls);
+        }
         EXPECT_EQ(std::set<std::string>{"c"}, names_in(dir));
         continue;
       }
