@@ -182,13 +182,14 @@ struct watched_write {
 };
 
 // What the watching writer reported of each of its files, in their order:
-// reads and closes seen, whether it wrote (1), and the file's names when its
-// open for writing returned.
+// reads and closes seen, whether it wrote (1), the file's names when its
+// open for writing returned, and how many milliseconds that open took.
 struct write_report {
   long reads = 0;
   long closes = 0;
   int written = 0;
   long links_at_open = -1;
+  long open_milliseconds = -1;
 };
 
 // The program started by the watching writer, which writes `writes` and
@@ -209,8 +210,9 @@ std::vector<write_report> read_write_reports(const std::string& report) {
   std::FILE* file = std::fopen(report.c_str(), "r");
   if (file == nullptr) return reports;
   write_report line;
-  while (std::fscanf(file, "%ld %ld %d %ld", &line.reads, &line.closes,
-                     &line.written, &line.links_at_open) == 4)
+  while (std::fscanf(file, "%ld %ld %d %ld %ld", &line.reads, &line.closes,
+                     &line.written, &line.links_at_open,
+                     &line.open_milliseconds) == 5)
     reports.push_back(line);
   std::fclose(file);
   return reports;
@@ -668,9 +670,11 @@ TEST(FaultRun, KeepsEveryFileWrittenTheMomentItsReadingEnds) {
   // by pwrite. A file whose open for writing returned while it still had
   // its name must stay, with the byte written: a file open for writing is
   // never deleted. A writer whose open returned only once the file was gone
-  // wrote into a file no longer there, and lost nothing. Runs left alone
-  // count the pass's reads of a large file first: inotify may report two
-  // reads as one, so the fewest seen is taken.
+  // wrote into a file no longer there, and lost nothing; it waited for the
+  // deletion, and not long. Runs left alone count the pass's reads of a
+  // large file first; their number varies a little (inotify may report two
+  // reads as one), so the fewest seen is taken, and a run that reads fewer
+  // leaves the file unwritten.
   constexpr int smalls = 6, larges = 4, runs = 30;
   std::vector<std::string> names, bytes;
   for (int i = 0; i < smalls + larges; ++i) {
@@ -744,6 +748,9 @@ TEST(FaultRun, KeepsEveryFileWrittenTheMomentItsReadingEnds) {
         ++tries;
         if (wrote[i].written != 1) continue;
         ++written;
+        // A writer waits for a deletion under way, not for the system's
+        // lease-break time.
+        EXPECT_GT(10000, wrote[i].open_milliseconds);
         if (wrote[i].links_at_open == 0) continue;
         ++before_deletion;
         const std::string name = full_name(dir, names[i] + ".a");

@@ -16,14 +16,15 @@
 // writing through that descriptor, so that the write lands even once FILE's
 // name is gone. REPORT gets one line per FILE: the reads and closes without
 // writing inotify reported, whether the write was made (1), failed (-1) or
-// never triggered (0), and the file's names when its open for writing
-// returned.
+// never triggered (0), the file's names when its open for writing returned,
+// and how many milliseconds that open took.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,12 +45,23 @@ struct watched {
   long closes = 0;
   int written = 0;
   long links_at_open = -1;
+  long open_milliseconds = -1;
 };
+
+long milliseconds_since(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 +
+         (now.tv_nsec - start.tv_nsec) / 1000000;
+}
 
 void write_now(watched* file) {
   file->written = -1;
   const std::string reopened = "/proc/self/fd/" + std::to_string(file->reader);
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   const int fd = open(reopened.c_str(), O_RDWR | O_CLOEXEC);
+  file->open_milliseconds = milliseconds_since(start);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || st.st_size == 0) return;
   file->links_at_open = static_cast<long>(st.st_nlink);
@@ -167,8 +179,8 @@ int main(int argc, char** argv) {
   std::FILE* report = std::fopen(argv[1], "w");
   if (report == nullptr) return 126;
   for (const watched& file : files)
-    std::fprintf(report, "%ld %ld %d %ld\n", file.reads, file.closes,
-                 file.written, file.links_at_open);
+    std::fprintf(report, "%ld %ld %d %ld %ld\n", file.reads, file.closes,
+                 file.written, file.links_at_open, file.open_milliseconds);
   std::fclose(report);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 126;
 }
