@@ -43,10 +43,14 @@
 //                          DUPSWEEP_FAULT_SHORT_AT bytes
 //   DUPSWEEP_FAULT_WRITER  an entry the shim opens for writing when the
 //                          program starts and keeps open to its end
+//   DUPSWEEP_FAULT_WRITER_MAPS  when set, the writer maps that entry shared
+//                          and writable instead, and closes its descriptor
 //   DUPSWEEP_FAULT_TALLY   a file the shim writes, at the end of the run,
-//                          the count of the program's statx calls and that
-//                          of its pread calls (by which files are read again
-//                          before a deletion) into
+//                          the count of the program's statx calls, that of
+//                          its pread calls (by which files are read again
+//                          before a deletion, and on FUSE in the pass too)
+//                          and that of the pread calls after its first
+//                          "Erasing : " line into
 //   DUPSWEEP_FAULT_PAGES   when set, every read of a file of the directory,
 //                          plain or through io_uring, into a destination off
 //                          a page boundary fails (EFAULT, or EBADF through
@@ -148,8 +152,13 @@ void write_mapped() {
 
 __attribute__((constructor)) void hold_writer_open() {
   const std::string writer = setting("DUPSWEEP_FAULT_WRITER");
-  if (!writer.empty())
-    open((setting("DUPSWEEP_FAULT_DIR") + "/" + writer).c_str(), O_RDWR);
+  if (writer.empty()) return;
+  const int fd =
+      open((setting("DUPSWEEP_FAULT_DIR") + "/" + writer).c_str(), O_RDWR);
+  if (fd < 0 || std::getenv("DUPSWEEP_FAULT_WRITER_MAPS") == nullptr) return;
+  // The mapping outlives the descriptor: the file stays open for writing.
+  mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
 }
 
 long milliseconds_since(const timespec& start) {
@@ -232,12 +241,28 @@ void inject_announced(const void* text, std::size_t size) {
 
 std::atomic<long> statx_calls{0};
 std::atomic<long> pread_calls{0};
+std::atomic<bool> announced{false};
+std::atomic<long> later_pread_calls{0};
+
+void count_pread() {
+  ++pread_calls;
+  if (announced) ++later_pread_calls;
+}
+
+void note_announced(const void* text, std::size_t size) {
+  const char label[] = "Erasing : ";
+  const char* bytes = static_cast<const char*>(text);
+  if (std::search(bytes, bytes + size, label, label + sizeof label - 1) !=
+      bytes + size)
+    announced = true;
+}
 
 __attribute__((destructor)) void write_tally() {
   const std::string tally = setting("DUPSWEEP_FAULT_TALLY");
   if (tally.empty()) return;
   if (std::FILE* file = std::fopen(tally.c_str(), "w")) {
-    std::fprintf(file, "%ld %ld\n", statx_calls.load(), pread_calls.load());
+    std::fprintf(file, "%ld %ld %ld\n", statx_calls.load(), pread_calls.load(),
+                 later_pread_calls.load());
     std::fclose(file);
   }
 }
@@ -371,13 +396,13 @@ ssize_t read(int fd, void* buffer, size_t size) {
 }
 
 ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-  ++pread_calls;
+  count_pread();
   return next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buffer, size,
                                                                offset);
 }
 
 ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
-  ++pread_calls;
+  count_pread();
   return next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64")(
       fd, buffer, size, offset);
 }
@@ -392,13 +417,19 @@ int close(int fd) {
 
 std::size_t fwrite(const void* data, std::size_t size, std::size_t count,
                    std::FILE* stream) {
-  if (stream == stdout) inject_announced(data, size * count);
+  if (stream == stdout) {
+    note_announced(data, size * count);
+    inject_announced(data, size * count);
+  }
   return next<std::size_t (*)(const void*, std::size_t, std::size_t,
                               std::FILE*)>("fwrite")(data, size, count, stream);
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
-  if (fd == STDOUT_FILENO) inject_announced(data, size);
+  if (fd == STDOUT_FILENO) {
+    note_announced(data, size);
+    inject_announced(data, size);
+  }
   return next<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
 }
 
