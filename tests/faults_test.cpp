@@ -408,7 +408,12 @@ TEST(FaultRun, KeepsAFileWhoseReadFailsMidway) {
 TEST(FaultRun, ChecksTheMarkedFileLastBeforeItsDeletion) {
   // `a` is rewritten while its keeper is checked for the last time, after
   // the "Erasing : " line: only a check of `a` after the keeper's sees it.
+  // On FUSE, where no exclusion keeps the writer waiting until the deletion
+  // is done, as it would wait here, in the program's own thread, for the
+  // kernel's lease-break time.
   temp_dir dir;
+  const mounted_medium mounted(dir, "bindfs");
+  if (!mounted.skipped.empty()) GTEST_SKIP() << mounted.skipped;
   write_file(dir, "a", "hello", 1000);
   write_file(dir, "c", "hello", 3000);
   std::string expected = "Calculating sha1 ...\n";
