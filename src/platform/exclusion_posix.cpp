@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -89,6 +90,19 @@ exclusion_attempt exclude_writers_of(int fd,
     // EAGAIN: the file is open for writing, or mapped shared and writable.
     if (error == EAGAIN) attempt.outcome = exclusion_outcome::open_for_writing;
     return attempt;
+  }
+  // The kernel signals a break to the thread that took the lease, and to no
+  // other: one taken by a thread that ends before the lease would keep a
+  // writer waiting for the kernel's lease-break time. Any thread of the
+  // process may take the signal instead; the first thread outlives them all.
+  thread_local const bool first_thread = gettid() == getpid();
+  if (!first_thread) {
+    const f_owner_ex process{F_OWNER_PID, getpid()};
+    if (fcntl(fd, F_SETOWN_EX, &process) != 0) {
+      leases[fd] = 0;
+      fcntl(fd, F_SETLEASE, F_UNLCK);
+      return attempt;
+    }
   }
   attempt.outcome = exclusion_outcome::held;
   attempt.held.reset(new writer_exclusion{fd});

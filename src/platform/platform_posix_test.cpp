@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -176,19 +177,29 @@ TEST(PosixExclusion, RefusesAFileOpenForWritingAndLetsALaterWriterInAtOnce) {
     close(writer);
   }
 
-  const open_file_handle file = open_entry(*held, "f");
-  ASSERT_TRUE(file);
-  exclusion_attempt attempt = exclude_writers(*file);
-  ASSERT_EQ(exclusion_outcome::held, attempt.outcome);
-  EXPECT_TRUE(writers_still_excluded(*attempt.held));
-  // A writer in another process waits only for the break to be noted, far
-  // less than the kernel's lease-break time (45 s by default).
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t child = fork();
-  if (child == 0) _exit(open(path.c_str(), O_WRONLY) >= 0 ? 0 : 1);
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_GT(std::chrono::seconds(10), std::chrono::steady_clock::now() - start);
-  EXPECT_FALSE(writers_still_excluded(*attempt.held));
+  // Taken here, or on a thread that has ended since: the kernel signals the
+  // break to the thread that took the lease.
+  for (const bool on_ended_thread : {false, true}) {
+    SCOPED_TRACE(on_ended_thread);
+    const open_file_handle file = open_entry(*held, "f");
+    ASSERT_TRUE(file);
+    exclusion_attempt attempt;
+    if (on_ended_thread)
+      std::thread([&] { attempt = exclude_writers(*file); }).join();
+    else
+      attempt = exclude_writers(*file);
+    ASSERT_EQ(exclusion_outcome::held, attempt.outcome);
+    EXPECT_TRUE(writers_still_excluded(*attempt.held));
+    // A writer in another process waits only for the break to be noted, far
+    // less than the kernel's lease-break time (45 s by default).
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) _exit(open(path.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_GT(std::chrono::seconds(10),
+              std::chrono::steady_clock::now() - start);
+    EXPECT_FALSE(writers_still_excluded(*attempt.held));
+  }
 }
