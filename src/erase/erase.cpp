@@ -7,10 +7,8 @@
 
 #include "console/console.h"
 #include "erase/proof.h"
-#include "erase/reading_ahead.h"
 #include "platform/directory.h"
 #include "platform/file_state.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -55,17 +53,6 @@ shared_names shared_files(const file_list& files) {
   return shared;
 }
 
-// Whether each record, by place, shares its file with another record: a
-// deletion of one of them changes the other's record.
-std::vector<bool> named_twice(const file_list& files,
-                              const shared_names& shared) {
-  std::vector<bool> twice(files.size(), false);
-  for (std::size_t i = 1; i < shared.size(); ++i)
-    if (files[shared[i - 1]].state.identity == files[shared[i]].state.identity)
-      twice[shared[i - 1]] = twice[shared[i]] = true;
-  return twice;
-}
-
 // The record of the next name, in list order, of the file `deleted` also
 // had; null when there is none.
 file_record* next_name(file_list* files, std::uint32_t deleted,
@@ -102,45 +89,22 @@ void note_own_change(const scanned_directory& scanned, file_list* files,
   if (same_unchanged_file(moved, *now)) next->state = moved;
 }
 
-// Pairs read ahead keep two descriptors each, beside those the content
-// pass still holds and the proof's own.
-std::size_t pairs_ahead_allowed(const held_reads& pass) {
-  constexpr std::size_t most_pairs = 256;
-  constexpr std::size_t kept_back = 64;
-  const std::size_t limit = raise_open_file_limit();
-  const std::size_t used = pass.size() + kept_back;
-  return limit > used ? std::min(most_pairs, (limit - used) / 2) : 0;
-}
-
 }  // namespace
 
 void erase_marked(const scanned_directory& scanned, file_list* files,
                   run_mode mode, held_reads* pass) {
   const shared_names shared = shared_files(*files);
   std::optional<compare_buffer> buffer;
-  reading_ahead_handle ahead;
-  if (mode == run_mode::content_mode) {
-    buffer.emplace();
-    ahead =
-        start_reading_ahead(scanned, *files, *pass, named_twice(*files, shared),
-                            pairs_ahead_allowed(*pass));
-  }
+  if (mode == run_mode::content_mode) buffer.emplace();
   bool found = false;
   for (std::uint32_t place = 0; place < files->size(); ++place) {
     const file_record& record = (*files)[place];
     if (!record.erase_mark) continue;
     found = true;
     const file_record& keeper = (*files)[record.keeper];
-    std::optional<pair_read_ahead> read;
-    if (ahead) read = take_read_ahead(ahead.get(), place);
-    if (read) {
-      (*pass)[record.entry] = std::move(read->mine);
-      (*pass)[keeper.entry] = std::move(read->kept);
-    }
     const verdict found = prove_and_erase(scanned, record, keeper, mode,
                                           buffer ? &*buffer : nullptr, pass);
     pass->erase(record.entry);
-    if (read) pass->erase(keeper.entry);
     if (found == verdict::copy)
       note_own_change(scanned, files, place, shared);
     else

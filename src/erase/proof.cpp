@@ -226,22 +226,6 @@ verdict check_states(const file_record& marked, const claimed_file& mine,
 
 }  // namespace
 
-std::optional<pair_read_ahead> read_pair_ahead(const scanned_directory& scanned,
-                                               const file_record& marked,
-                                               const file_record& keeper,
-                                               compare_buffer* buffer) {
-  read_pair read;
-  if (compare_afresh(scanned, marked, keeper, buffer, &read) != verdict::copy ||
-      !read.mine_excluding || !read.kept_excluding)
-    return std::nullopt;
-  pair_read_ahead pair;
-  pair.mine.file = std::move(read.mine);
-  pair.mine.excluded = std::move(read.mine_excluding);
-  pair.kept.file = std::move(read.kept);
-  pair.kept.excluded = std::move(read.kept_excluding);
-  return pair;
-}
-
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
                         run_mode mode, compare_buffer* buffer,

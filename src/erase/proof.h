@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 
 #include "platform/page_buffer.h"
 #include "scan/scan.h"
@@ -52,21 +51,3 @@ verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
                         run_mode mode, compare_buffer* buffer,
                         held_reads* pass = nullptr);
-
-/// A marked file and its keeper read again before the marked file's
-/// deletion is announced, with writers kept out of both from before the
-/// first byte, and found equal to their true ends: kept open and excluded,
-/// that reading is the proof, as the content pass's is.
-struct pair_read_ahead {
-  held_read mine;
-  held_read kept;
-};
-
-/// Reads `marked` and `keeper` again, as prove_and_erase would, ahead of the
-/// deletion. Empty when they are no copies, or when writers cannot be kept
-/// out of both: the proof at the deletion then decides. Throws as
-/// open_entry does.
-std::optional<pair_read_ahead> read_pair_ahead(const scanned_directory& scanned,
-                                               const file_record& marked,
-                                               const file_record& keeper,
-                                               compare_buffer* buffer);
