@@ -19,9 +19,18 @@ struct file_time {
   std::uint32_t fraction = 0;  ///< Below one second, in the system's unit.
 };
 #pragma pack(pop)
-bool operator==(const file_time& a, const file_time& b);
-bool operator!=(const file_time& a, const file_time& b);
-bool operator<(const file_time& a, const file_time& b);
+// Inline: the list is sorted by them, a few million calls for a large
+// directory.
+inline bool operator==(const file_time& a, const file_time& b) {
+  return a.seconds == b.seconds && a.fraction == b.fraction;
+}
+inline bool operator!=(const file_time& a, const file_time& b) {
+  return !(a == b);
+}
+inline bool operator<(const file_time& a, const file_time& b) {
+  return a.seconds != b.seconds ? a.seconds < b.seconds
+                                : a.fraction < b.fraction;
+}
 
 /// Which file a name reached: the same pair means the same file, whatever
 /// the name (POSIX: device and inode; Windows: volume and file index).
@@ -29,9 +38,13 @@ struct file_identity {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
 };
-bool operator==(const file_identity& a, const file_identity& b);
+inline bool operator==(const file_identity& a, const file_identity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
 /// An order of identities, for sorting and searching them.
-bool operator<(const file_identity& a, const file_identity& b);
+inline bool operator<(const file_identity& a, const file_identity& b) {
+  return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
 
 /// What is known of a regular file at one moment; enough to tell later that
 /// it is still that file and unchanged. A run keeps one per file, so the

@@ -93,8 +93,26 @@ void mark_all_but_newest(file_list* files, key_function key_of) {
 }
 
 std::uint64_t size_of(const file_record& record) { return record.state.size; }
-const sha1_digest& digest_of(const file_record& record) {
-  return record.digest;
+
+// Digests ordered by their first eight bytes, taken as one number, and then
+// by all of them: the number settles nearly every comparison of a sort
+// without a call to compare bytes. Equal digests still sort together.
+struct digest_key {
+  std::uint64_t head = 0;
+  const sha1_digest* digest = nullptr;
+};
+bool operator<(const digest_key& a, const digest_key& b) {
+  return a.head != b.head ? a.head < b.head : *a.digest < *b.digest;
+}
+bool operator!=(const digest_key& a, const digest_key& b) {
+  return a.head != b.head || *a.digest != *b.digest;
+}
+
+digest_key digest_of(const file_record& record) {
+  digest_key key;
+  std::memcpy(&key.head, record.digest.data(), sizeof key.head);
+  key.digest = &record.digest;
+  return key;
 }
 
 }  // namespace
