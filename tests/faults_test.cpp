@@ -515,8 +515,8 @@ TEST(FaultRun, KeepsWritersOutFromTheComparisonToTheDeletion) {
   // place of a copy). One that opens a file during its deletion, as
   // a watcher of the directory may the instant the proof's last read ends,
   // waits for the deletion to end, and not long: a file is never deleted
-  // while bytes of it exist that were not compared. Stamps may not show
-  // the write (tmpfs moves none for a fresh mapping).
+  // while bytes of it exist that were not compared. Stamps need not show
+  // the write (a store through a mapping dirtied earlier moves none).
   struct writer_case {
     std::string writer;   // held open for writing from the start
     std::string target;   // opened for writing at the unlinkat of `a`
