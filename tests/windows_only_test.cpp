@@ -334,3 +334,43 @@ TEST(WindowsRun, ComparesSizesBeyondFourGibibytesInFull) {
   EXPECT_EQ(big, fs::file_size(full_name(dir, "big.new")));
   EXPECT_EQ(low, fs::file_size(full_name(dir, "small")));
 }
+
+TEST(WindowsRun, KeepsAFileAnotherProgramHasOpenForWriting) {
+  // This test is the other program: it holds `a`, or the keeper `c`, open
+  // for writing, sharing everything, through the run. The file is neither
+  // deleted nor kept in place of a copy, and the run goes on.
+  for (const std::string holder : {"a", "c"}) {
+    SCOPED_TRACE(holder);
+    temp_dir dir;
+    write_file(dir, "a", "hello", 1000);
+    write_file(dir, "b", "hello", 2000);
+    write_file(dir, "c", "hello", 3000);
+    std::string expected = digest_lines(
+        dir, {{"a", hello_digest}, {"b", hello_digest}, {"c", hello_digest}});
+    for (const std::string& name : in_listing_order(dir, {"a", "b"})) {
+      if (holder == "c")
+        expected +=
+            kept(dir, name, full_name(dir, "c") + " is open for writing");
+      else if (name == "a")
+        expected += kept(dir, name, "it is open for writing");
+      else
+        expected += erasing(dir, name);
+    }
+    const std::vector<std::string> left =
+        holder == "c" ? std::vector<std::string>{"a", "b", "c"}
+                      : std::vector<std::string>{"a", "c"};
+    const HANDLE writer =
+        CreateFileA(full_name(dir, holder).c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+
+    const run_result run = run_program({dir.path});
+    CloseHandle(writer);
+
+    EXPECT_EQ(working_in(dir, expected), run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(left, sorted_file_names(dir));
+  }
+}

@@ -237,9 +237,13 @@ verdict prove_and_erase(const scanned_directory& scanned,
       claim_entry(*scanned.held, marked.entry, claim_purpose::deleting, &mine);
   if (claim == claim_result::refused) throw refused(name);
   if (claim == claim_result::gone) return verdict::changed;
+  if (claim == claim_result::open_for_writing) return verdict::open_for_writing;
   claimed_handle kept;
-  if (claim_entry(*scanned.held, keeper.entry, claim_purpose::keeping, &kept) !=
-      claim_result::claimed)
+  const claim_result keeping =
+      claim_entry(*scanned.held, keeper.entry, claim_purpose::keeping, &kept);
+  if (keeping == claim_result::open_for_writing)
+    return verdict::keeper_open_for_writing;
+  if (keeping != claim_result::claimed)
     return why_not_claimed(scanned, keeper, *mine);
   read_pair read;
   if (mode == run_mode::content_mode &&

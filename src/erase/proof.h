@@ -44,9 +44,11 @@ struct compare_buffer {
 /// file's bytes change. Where `pass` holds both files, read by the content
 /// pass with writers kept out all along and found equal, that reading is
 /// the proof and neither is read again. Returns verdict::copy when the file was
-/// deleted, else why it stays. Throws std::system_error when the marked file
-/// cannot be claimed (another program has it open, on Windows) or the system
-/// refuses its deletion; its "Erasing : " line is then the last line written.
+/// deleted, else why it stays (a file another program may write, on
+/// Windows, stays). Throws std::system_error when the marked file cannot be
+/// claimed for another reason (another program holds it without sharing its
+/// deletion, on Windows) or the system refuses its deletion; its
+/// "Erasing : " line is then the last line written.
 verdict prove_and_erase(const scanned_directory& scanned,
                         const file_record& marked, const file_record& keeper,
                         run_mode mode, compare_buffer* buffer,

@@ -23,7 +23,7 @@ struct claimed_file_closer {
 using claimed_handle = std::unique_ptr<claimed_file, claimed_file_closer>;
 
 /// How claiming an entry went.
-enum class claim_result { claimed, gone, refused };
+enum class claim_result { claimed, gone, open_for_writing, refused };
 
 /// Why an entry is claimed: to be deleted, or as the file its copies are
 /// proven against.
@@ -32,8 +32,9 @@ enum class claim_purpose { deleting, keeping };
 /// Claims the entry `entry` from its checks to the end of the deletion they
 /// decide, so that what is deleted, or kept, is what was checked. On Windows
 /// the claim is a lock: no other program can write, rename or delete the
-/// file while it is claimed (`refused` when another program has it open for
-/// writing or the system refuses the access), and a file claimed for
+/// file while it is claimed (`open_for_writing` when another program may
+/// write it, `refused` when another holds it otherwise or the system refuses
+/// the access), and a file claimed for
 /// deleting is deleted through the handle that was checked. On POSIX the
 /// claim is the name alone: nothing is locked, and each check asks the name
 /// again. Opening the file with open_entry meanwhile works.

@@ -255,6 +255,28 @@ read_result read_at(const open_file& file, std::uint64_t offset,
   return read;
 }
 
+namespace {
+
+bool opens_for_reading(const directory& held, const char* entry, DWORD share) {
+  const HANDLE handle = open_name(held, entry, FILE_READ_DATA, share, 0);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+// Whether a claim refused for sharing was refused because another program
+// may write the file: it opens for reading when writing is shared, and not
+// when it is not.
+bool open_for_writing(const directory& held, const char* entry) {
+  return opens_for_reading(
+             held, entry,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) &&
+         !opens_for_reading(held, entry, FILE_SHARE_READ | FILE_SHARE_DELETE) &&
+         GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
 claim_result claim_entry(const directory& held, const char* entry,
                          claim_purpose purpose, claimed_handle* result) {
   // Sharing reading only: no other program can write, rename or delete the
@@ -267,10 +289,12 @@ claim_result claim_entry(const directory& held, const char* entry,
   const HANDLE handle = open_name(held, entry, access, FILE_SHARE_READ, 0);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-                   error == ERROR_INVALID_NAME
-               ? claim_result::gone
-               : claim_result::refused;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME)
+      return claim_result::gone;
+    if (error == ERROR_SHARING_VIOLATION && open_for_writing(held, entry))
+      return claim_result::open_for_writing;
+    return claim_result::refused;
   }
   result->reset(new claimed_file{handle});
   return claim_result::claimed;
