@@ -37,6 +37,7 @@ struct lane {
   /// It hashes its own slices: it is the first of its group, or has not
   /// been compared yet.
   bool hashes_own = true;
+  /// Large enough to be compared with the others of its batch as read.
   bool compared_as_read = false;
 };
 
