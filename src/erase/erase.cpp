@@ -34,22 +34,28 @@ void report_kept(const scanned_directory& scanned, const file_record& marked,
              ")");
 }
 
-// The places in the list of the records of files that had other names (hard
-// links) when queried, sorted by file and, for each file, by place; usually
-// none.
-using shared_names = std::vector<std::uint32_t>;
+// A record of a file that had other names (hard links) when queried: the
+// file, beside the record's place, so that sorting and searching read them
+// in a row rather than records from all over the list.
+struct shared_name {
+  file_identity identity;
+  std::uint32_t place = 0;
+};
+
+bool operator<(const shared_name& a, const shared_name& b) {
+  return a.identity < b.identity ||
+         (a.identity == b.identity && a.place < b.place);
+}
+
+// Sorted by file and, for each file, by place; usually none.
+using shared_names = std::vector<shared_name>;
 
 shared_names shared_files(const file_list& files) {
   shared_names shared;
   for (std::uint32_t place = 0; place < files.size(); ++place)
     if (files[place].state.has_identity && files[place].state.has_other_names)
-      shared.push_back(place);
-  std::sort(shared.begin(), shared.end(),
-            [&files](std::uint32_t a, std::uint32_t b) {
-              const file_identity& x = files[a].state.identity;
-              const file_identity& y = files[b].state.identity;
-              return x < y || (x == y && a < b);
-            });
+      shared.push_back({files[place].state.identity, place});
+  std::sort(shared.begin(), shared.end());
   return shared;
 }
 
@@ -57,16 +63,11 @@ shared_names shared_files(const file_list& files) {
 // had; null when there is none.
 file_record* next_name(file_list* files, std::uint32_t deleted,
                        const shared_names& shared) {
-  const file_identity& identity = (*files)[deleted].state.identity;
-  const auto after = std::upper_bound(
-      shared.begin(), shared.end(), deleted,
-      [files, &identity](std::uint32_t place, std::uint32_t other) {
-        const file_identity& theirs = (*files)[other].state.identity;
-        return identity < theirs || (identity == theirs && place < other);
-      });
-  if (after == shared.end() || !((*files)[*after].state.identity == identity))
+  const shared_name gone{(*files)[deleted].state.identity, deleted};
+  const auto after = std::upper_bound(shared.begin(), shared.end(), gone);
+  if (after == shared.end() || !(after->identity == gone.identity))
     return nullptr;
-  return &(*files)[*after];
+  return &(*files)[after->place];
 }
 
 // Deleting one name of a file moves the file's change time, which would

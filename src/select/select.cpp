@@ -61,32 +61,48 @@ entry_states query_all(const directory& held,
   return states;
 }
 
+// A record's sort key beside its place in the list: a sort then reads the
+// keys in a row rather than records from all over the list, which for a
+// large list costs a cache miss a comparison. 16 or 24 bytes a record, for
+// the moment of the sort.
+template <typename key>
+struct keyed_place {
+  key value;
+  std::uint32_t place = 0;
+};
+
+template <typename key_function>
+auto places_by_key(const file_list& all, key_function key_of) {
+  using key = decltype(key_of(all.front()));
+  std::vector<keyed_place<key>> by_key(all.size());
+  for (std::uint32_t place = 0; place < by_key.size(); ++place)
+    by_key[place] = {key_of(all[place]), place};
+  std::sort(by_key.begin(), by_key.end(),
+            [](const keyed_place<key>& a, const keyed_place<key>& b) {
+              return a.value < b.value;
+            });
+  return by_key;
+}
+
 // Marks every record of each group of equal keys except the one the age rule
 // keeps: the same marks as applying the rule to every pair of the group.
-// Records are sorted by key through their places in the list, which costs
-// less memory than a pointer or a hash map's node per record.
 template <typename key_function>
 void mark_all_but_newest(file_list* files, key_function key_of) {
   const file_list& all = *files;
-  std::vector<std::uint32_t> by_key(all.size());
-  for (std::uint32_t place = 0; place < by_key.size(); ++place)
-    by_key[place] = place;
-  std::sort(by_key.begin(), by_key.end(),
-            [&](std::uint32_t a, std::uint32_t b) {
-              return key_of(all[a]) < key_of(all[b]);
-            });
+  const auto by_key = places_by_key(all, key_of);
+  using keyed = typename decltype(by_key)::value_type;
   for (auto first = by_key.begin(); first != by_key.end();) {
-    const auto last = std::find_if(first, by_key.end(), [&](std::uint32_t i) {
-      return key_of(all[i]) != key_of(all[*first]);
+    const auto last = std::find_if(first, by_key.end(), [&](const keyed& k) {
+      return k.value != first->value;
     });
     const std::uint32_t keeper =
-        *std::max_element(first, last, [&](std::uint32_t a, std::uint32_t b) {
-          return is_kept_over(all[b], all[a]);
-        });
+        std::max_element(first, last, [&](const keyed& a, const keyed& b) {
+          return is_kept_over(all[b.place], all[a.place]);
+        })->place;
     for (auto it = first; it != last; ++it) {
-      if (*it == keeper) continue;
-      (*files)[*it].erase_mark = true;
-      (*files)[*it].keeper = keeper;
+      if (it->place == keeper) continue;
+      (*files)[it->place].erase_mark = true;
+      (*files)[it->place].keeper = keeper;
     }
     first = last;
   }
@@ -145,20 +161,19 @@ file_list build_file_list(const directory* held, const entry_names& entries) {
   return files;
 }
 
-// Sizes are counted by sorting a copy of them, which costs a fixed 8 bytes
-// a file however many sizes there are.
+// Sizes are counted by sorting them beside their places, which costs a
+// fixed 16 bytes a file however many sizes there are, and reads no record
+// twice.
 void remove_unique_sizes(file_list* files) {
-  std::vector<std::uint64_t> sizes;
-  sizes.reserve(files->size());
-  for (const file_record& record : *files) sizes.push_back(record.state.size);
-  std::sort(sizes.begin(), sizes.end());
-  const auto is_unique = [&sizes](const file_record& record) {
-    const auto first =
-        std::lower_bound(sizes.begin(), sizes.end(), record.state.size);
-    return first + 1 == sizes.end() || first[1] != record.state.size;
-  };
-  files->erase(std::remove_if(files->begin(), files->end(), is_unique),
-               files->end());
+  const auto by_size = places_by_key(*files, size_of);
+  std::vector<bool> shared(files->size());
+  for (std::size_t i = 0; i + 1 < by_size.size(); ++i)
+    if (by_size[i].value == by_size[i + 1].value)
+      shared[by_size[i].place] = shared[by_size[i + 1].place] = true;
+  std::size_t kept = 0;
+  for (std::size_t place = 0; place < files->size(); ++place)
+    if (shared[place]) (*files)[kept++] = (*files)[place];
+  files->resize(kept);
 }
 
 void mark_by_age(file_list* files, run_mode mode) {
